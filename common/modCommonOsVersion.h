@@ -1,5 +1,8 @@
 // Which Windows the program runs on, and whether that Windows is 64-bit.
+// The version is detected once per run and kept; the bitness is asked anew each time.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
@@ -16,5 +19,27 @@ bool IsWow64();
 bool Is64BitProcessor();
 OsVersion GetOsVersion();
 std::wstring GetOsName();
+
+// The Windows entry points the module calls, and the diagnostic hook it reports to.
+// IsWow64Process is looked up at run time: old kernels lack it.
+struct Api {
+    decltype(&::GetVersionExA) GetVersionExA;
+    decltype(&::GetSystemInfo) GetSystemInfo;
+    decltype(&::GetCurrentProcess) GetCurrentProcess;
+    decltype(&::GetModuleHandleW) GetModuleHandleW;
+    decltype(&::GetProcAddress) GetProcAddress;
+    void (*ReportDiagnostic)(const std::wstring& message, bool flag);
+};
+extern Api api;
+
+// Module state, zero or false at start. Once OsVersionCached is set,
+// GetOsVersion answers OsVersionCode without asking the system.
+extern bool OsVersionCached;
+extern OsVersion OsVersionCode;
+extern OSVERSIONINFOA VersionInfo;
+extern BOOL VersionInfoOk;
+extern OSVERSIONINFOEXA VersionInfoEx;
+extern BOOL VersionInfoExOk;
+extern SYSTEM_INFO SysInfo;
 
 }  // namespace modCommonOsVersion
