@@ -1,12 +1,35 @@
 // Starting a program and waiting for it to end.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace modCommonShellUtils {
 
+// Returned when the started process's exit code can't be read: never 0, so
+// that a caller can't take an unknown outcome for success.
+inline constexpr long kExitCodeUnknown = -1;
+
 // Starts the command line with the given window style code and returns the
-// process's exit code. A program that can't be started raises a run-time error.
+// process's exit code. Style codes: 0 hidden, 1 normal, 2 minimized, 3 maximized,
+// 4 normal without focus, 6 minimized without focus; any other raises error 5.
+// A program that can't be started raises error 53 (file not found), 76 (path
+// not found), 70 (access denied) or 5 (anything else). Waits without a time
+// limit, handling this thread's window messages every 100 ms.
 long ShellAndWait(const std::wstring& commandLine, long windowStyle);
+
+// The Windows entry points this module calls; tests swap single entries.
+struct Api {
+    decltype(&::CreateProcessW) CreateProcessW;
+    decltype(&::CloseHandle) CloseHandle;
+    decltype(&::WaitForSingleObject) WaitForSingleObject;
+    decltype(&::GetExitCodeProcess) GetExitCodeProcess;
+    decltype(&::Sleep) Sleep;
+    decltype(&::PeekMessageW) PeekMessageW;
+    decltype(&::TranslateMessage) TranslateMessage;
+    decltype(&::DispatchMessageW) DispatchMessageW;
+};
+extern Api api;
 
 }  // namespace modCommonShellUtils

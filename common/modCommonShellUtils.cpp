@@ -1,0 +1,109 @@
+// The wait holds the process handle that process creation returns, from the
+// start: a process that ends at once can't be missed, and the handle's
+// signalled state tells an exit code of 259 (STILL_ACTIVE) from a running process.
+#include "modCommonShellUtils.h"
+
+#include "RuntimeError.h"
+#include "UniqueResource.h"
+
+#include <vector>
+
+namespace modCommonShellUtils {
+
+Api api = {
+    ::CreateProcessW,
+    ::CloseHandle,
+    ::WaitForSingleObject,
+    ::GetExitCodeProcess,
+    ::Sleep,
+    ::PeekMessageW,
+    ::TranslateMessage,
+    ::DispatchMessageW,
+};
+
+namespace {
+
+// Process and thread handles from process creation: invalid when NULL.
+struct KernelHandleTraits {
+    static HANDLE invalid() noexcept { return nullptr; }
+    static void close(HANDLE handle) noexcept { api.CloseHandle(handle); }
+};
+using KernelHandle = UniqueResource<HANDLE, KernelHandleTraits>;
+
+constexpr DWORD kPollIntervalMs = 100;
+
+// The show command for a window style code; an unknown code raises error 5.
+WORD ShowCommandFor(long windowStyle) {
+    switch (windowStyle) {
+    case 0: return SW_HIDE;
+    case 1: return SW_SHOWNORMAL;
+    case 2: return SW_SHOWMINIMIZED;
+    case 3: return SW_SHOWMAXIMIZED;
+    case 4: return SW_SHOWNOACTIVATE;
+    case 6: return SW_SHOWMINNOACTIVE;  // minimized, the active window stays active
+    default: RaiseError(kErrInvalidCall);
+    }
+}
+
+long StartErrorNumber(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: return kErrFileNotFound;
+    case ERROR_PATH_NOT_FOUND: return kErrPathNotFound;
+    case ERROR_ACCESS_DENIED: return kErrPermissionDenied;
+    default: return kErrInvalidCall;
+    }
+}
+
+// Starts the command line as process creation parses it; a failure raises its run-time error.
+KernelHandle StartProcess(const std::wstring& commandLine, WORD showCommand) {
+    // A NUL inside the text would start a shortened command.
+    if (commandLine.find(L'\0') != std::wstring::npos) RaiseError(kErrInvalidCall);
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());  // CreateProcessW may write to it
+    writable.push_back(L'\0');
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showCommand;
+    PROCESS_INFORMATION started = {};
+    if (!api.CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &started)) {
+        const DWORD error = GetLastError();
+        RaiseError(StartErrorNumber(error));
+    }
+    KernelHandle process(started.hProcess);
+    KernelHandle thread(started.hThread);
+    thread.reset();  // only the process is waited for
+    return process;
+}
+
+void HandlePendingMessages() {
+    MSG message;
+    while (api.PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        api.TranslateMessage(&message);
+        api.DispatchMessageW(&message);
+    }
+}
+
+// Polls until the process has ended; kExitCodeUnknown when its code can't be read.
+long WaitForExitCode(HANDLE process) {
+    for (;;) {
+        HandlePendingMessages();
+        api.Sleep(kPollIntervalMs);
+        const DWORD state = api.WaitForSingleObject(process, 0);
+        if (state == WAIT_TIMEOUT) continue;
+        DWORD exitCode = 0;
+        if (state != WAIT_OBJECT_0 || !api.GetExitCodeProcess(process, &exitCode)) return kExitCodeUnknown;
+        return static_cast<long>(exitCode);
+    }
+}
+
+}  // namespace
+
+long ShellAndWait(const std::wstring& commandLine, long windowStyle) {
+    const WORD showCommand = ShowCommandFor(windowStyle);
+    const KernelHandle process = StartProcess(commandLine, showCommand);
+    return WaitForExitCode(process.get());
+}
+
+}  // namespace modCommonShellUtils
