@@ -14,12 +14,30 @@ extern REGSAM RegAccessMask;
 extern HKEY RegRootKey;
 extern std::wstring RegKeyPath;
 
+// Access mask KEY_ALL_ACCESS, root key HKEY_LOCAL_MACHINE; run once before the first read.
 void SetRegDefaults();
+// Deletes the value below RegRootKey\RegKeyPath[\subKey]; every failure is silent.
 void DeleteRegValue(std::wstring subKey, std::wstring valueName);
+// True with the value's text (at most 1,024 bytes of data, one final NUL dropped)
+// in `value`; false, with `value` untouched, when the key or value can't be read.
 bool QueryRegString(HKEY& rootKey, std::wstring keyPath, std::wstring valueName, std::wstring& value);
+// The value's text, or the default when it can't be read.
 std::wstring GetRegString(HKEY rootKey, std::wstring keyPath, std::wstring subKey, std::wstring valueName,
                           std::wstring& defaultValue);
+// Writes the value as REG_SZ, creating the key; the empty text deletes the value
+// instead and creates nothing. Failures are silent: read the value back to check.
 void SetRegString(HKEY rootKey, std::wstring keyPath, std::wstring subKey, std::wstring valueName,
                   std::wstring value);
+
+// The Windows entry points this module calls; tests swap single entries.
+struct Api {
+    decltype(&::RegOpenKeyExA) RegOpenKeyExA;
+    decltype(&::RegQueryValueExA) RegQueryValueExA;
+    decltype(&::RegCreateKeyA) RegCreateKeyA;
+    decltype(&::RegSetValueExA) RegSetValueExA;
+    decltype(&::RegDeleteValueA) RegDeleteValueA;
+    decltype(&::RegCloseKey) RegCloseKey;
+};
+extern Api api;
 
 }  // namespace modCommonRegistryServices

@@ -1,6 +1,8 @@
 // The installation log, error boxes and the description of run-time errors.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace modInstallLog {
@@ -16,5 +18,25 @@ void ShowError(const std::wstring& text);
 std::wstring GetErrorText();
 // The common library's diagnostic hook; this program drops what it is given.
 void ReportDiagnostic(const std::wstring& message, bool flag);
+
+// The current local date and time as the user's short date, a space and the long time.
+std::wstring NowAsText();
+
+// Number and source of the run-time error being handled. A std::bad_alloc is
+// error 7; any other exception that is no RuntimeError is error 5. Both come
+// from this program. Call it only inside a catch block.
+struct HandledError {
+    long number;
+    std::wstring source;
+};
+HandledError CurrentError();
+
+// The Windows entry points this module calls; tests swap single entries.
+struct Api {
+    decltype(&::GetLocalTime) GetLocalTime;
+    decltype(&::GetDateFormatW) GetDateFormatW;
+    decltype(&::GetTimeFormatW) GetTimeFormatW;
+};
+extern Api api;
 
 }  // namespace modInstallLog

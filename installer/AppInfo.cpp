@@ -1,0 +1,80 @@
+// The running program's path and version information.
+#include "AppInfo.h"
+
+#include <cwchar>
+#include <vector>
+
+namespace AppInfo {
+
+Api api = {::GetModuleFileNameW, ::GetFileVersionInfoSizeW, ::GetFileVersionInfoW, ::VerQueryValueW};
+
+namespace {
+
+// The string table the resource script writes: German, Unicode.
+constexpr wchar_t kDefaultStringTable[] = L"040704B0";
+
+// Grows the buffer until the path fits: installation folders may be deep.
+std::wstring ModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = api.GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring FileName() {
+    const std::wstring path = ModulePath();
+    return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+// The first translation listed names the string table; without one, ours.
+std::wstring StringTableOf(const std::vector<BYTE>& info) {
+    struct Translation {
+        WORD language;
+        WORD codePage;
+    };
+    void* found = nullptr;
+    UINT size = 0;
+    if (!api.VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &found, &size) ||
+        size < sizeof(Translation))
+        return kDefaultStringTable;
+    const Translation* first = static_cast<const Translation*>(found);
+    wchar_t name[16];
+    std::swprintf(name, 16, L"%04X%04X", first->language, first->codePage);
+    return name;
+}
+
+}  // namespace
+
+std::wstring ProgramFolder() {
+    const std::wstring path = ModulePath();
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring ProgramName() {
+    const std::wstring name = FileName();
+    return name.substr(0, name.rfind(L'.'));
+}
+
+std::wstring CompanyName() {
+    const std::wstring path = ModulePath();
+    DWORD ignored = 0;
+    const DWORD size = api.GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<BYTE> info(size);
+    if (!api.GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
+    const std::wstring query = L"\\StringFileInfo\\" + StringTableOf(info) + L"\\CompanyName";
+    void* found = nullptr;
+    UINT length = 0;
+    if (!api.VerQueryValueW(info.data(), query.c_str(), &found, &length) || length == 0) return {};
+    std::wstring name(static_cast<const wchar_t*>(found), length);
+    return name.substr(0, name.find(L'\0'));  // the length may count the terminator
+}
+
+}  // namespace AppInfo

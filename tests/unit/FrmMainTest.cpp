@@ -1,0 +1,310 @@
+#include "ApiOverride.h"
+#include "UiRecorder.h"
+#include "common/AnsiText.h"
+#include "common/RuntimeError.h"
+#include "common/modCommonRegistryServices.h"
+#include "common/modCommonShellUtils.h"
+#include "common/modCommonSpecialFolders.h"
+#include "common/modEnvironment.h"
+#include "installer/AppInfo.h"
+#include "installer/frmMain.h"
+#include "installer/modInstallLog.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace reg = modCommonRegistryServices;
+
+namespace {
+
+// The machine the run sees: its system folder, the files in it, the tool's
+// outcome and the installation marker, all held here instead of on the
+// shared Wine prefix.
+struct FakeMachine {
+    int csidl = 0;
+    std::string systemFolder = "C:\\windows\\system32";
+    std::set<std::wstring> files;
+    std::vector<std::wstring> startedCommands;
+    std::map<std::string, std::string> hklm;  // "key path|value name" -> data
+    bool refuseWrites = false;
+    std::string openKeyPath;
+};
+FakeMachine machine;
+
+const SYSTEMTIME kFixedTime = {2026, 12, 1, 7, 11, 22, 33, 0};
+void WINAPI FixedLocalTime(LPSYSTEMTIME time) { *time = kFixedTime; }
+
+BYTE itemIdList[4];
+HRESULT WINAPI FakeFolderLocation(HWND, int csidl, PIDLIST_ABSOLUTE* list) {
+    machine.csidl = csidl;
+    *list = reinterpret_cast<PIDLIST_ABSOLUTE>(itemIdList);
+    return S_OK;
+}
+BOOL WINAPI FakePathFromIdList(PCIDLIST_ABSOLUTE, LPSTR path) {
+    std::strcpy(path, machine.systemFolder.c_str());
+    return TRUE;
+}
+void WINAPI FakeTaskMemFree(LPVOID) {}
+
+const HANDLE kFakeHandle = reinterpret_cast<HANDLE>(0x4711);
+HANDLE WINAPI FakeFindFirst(LPCWSTR path, LPWIN32_FIND_DATAW entry) {
+    if (!machine.files.count(path)) return INVALID_HANDLE_VALUE;
+    *entry = {};
+    entry->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    return kFakeHandle;
+}
+BOOL WINAPI FakeFindNext(HANDLE, LPWIN32_FIND_DATAW) { return FALSE; }
+BOOL WINAPI FakeFindClose(HANDLE) { return TRUE; }
+
+BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                              LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION started) {
+    machine.startedCommands.push_back(commandLine);
+    *started = {};
+    started->hProcess = kFakeHandle;
+    started->hThread = kFakeHandle;
+    return TRUE;
+}
+BOOL WINAPI FakeCloseHandle(HANDLE) { return TRUE; }
+void WINAPI FakeSleep(DWORD) {}
+DWORD WINAPI FakeWait(HANDLE, DWORD) { return WAIT_OBJECT_0; }
+BOOL WINAPI FakeExitCode(HANDLE, LPDWORD code) {
+    *code = 0;
+    return TRUE;
+}
+
+const HKEY kFakeKey = reinterpret_cast<HKEY>(0x4712);
+LONG WINAPI FakeOpenKey(HKEY root, LPCSTR path, DWORD, REGSAM, PHKEY key) {
+    if (root != HKEY_LOCAL_MACHINE) return ERROR_FILE_NOT_FOUND;
+    machine.openKeyPath = path;
+    *key = kFakeKey;
+    return ERROR_SUCCESS;
+}
+LONG WINAPI FakeQueryValue(HKEY, LPCSTR name, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) {
+    const auto found = machine.hklm.find(machine.openKeyPath + "|" + name);
+    if (found == machine.hklm.end()) return ERROR_FILE_NOT_FOUND;
+    if (found->second.size() > *size) return ERROR_MORE_DATA;
+    std::memcpy(data, found->second.data(), found->second.size());
+    *size = static_cast<DWORD>(found->second.size());
+    return ERROR_SUCCESS;
+}
+LONG WINAPI FakeCreateKey(HKEY root, LPCSTR path, PHKEY key) {
+    if (machine.refuseWrites || root != HKEY_LOCAL_MACHINE) return ERROR_ACCESS_DENIED;
+    machine.openKeyPath = path;
+    *key = kFakeKey;
+    return ERROR_SUCCESS;
+}
+LONG WINAPI FakeSetValue(HKEY, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    machine.hklm[machine.openKeyPath + "|" + name] = std::string(reinterpret_cast<const char*>(data), size);
+    return ERROR_SUCCESS;
+}
+LONG WINAPI FakeCloseKey(HKEY) { return ERROR_SUCCESS; }
+LONG WINAPI RaisingOpenKey(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) { RaiseError(kErrFileNotFound); }
+
+BOOL WINAPI Admin() { return TRUE; }
+LPWSTR WINAPI CommandLineWithArgument() { return const_cast<LPWSTR>(L"\"C:\\Setup Files\\setup.exe\"  /x "); }
+
+std::string MarkerName() {
+    std::string company;
+    for (wchar_t c : AppInfo::CompanyName()) company += static_cast<char>(c);
+    return "Software\\" + company + "\\Tarvex_cl_V4|Registered";
+}
+
+std::wstring Stamp() { return modInstallLog::NowAsText(); }
+
+// Every part of the run reaches the machine through the fakes above.
+class RegistrationRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine = FakeMachine();
+        modInstallLog::InstallLog.clear();
+        InstallerUi::ErrorBoxShown = false;
+        frmMain::SystemFolder.clear();
+        reg::RegAccessMask = 0;
+        reg::RegRootKey = nullptr;
+        reg::RegKeyPath.clear();
+        ASSERT_FALSE(AppInfo::CompanyName().empty());
+    }
+    void TearDown() override { modInstallLog::InstallLog.clear(); }
+
+    void InstallTool(const std::wstring& folder) {
+        machine.systemFolder.assign(folder.begin(), folder.end());
+        machine.files = {folder + L"\\RegSvr32.exe", folder + L"\\TVex.DLL"};
+    }
+
+    // The log's entries without their time stamps, each checked to carry one.
+    std::vector<std::wstring> Entries() {
+        std::vector<std::wstring> entries;
+        const std::wstring prefix = Stamp() + L": ";
+        const std::wstring& log = modInstallLog::InstallLog;
+        for (std::size_t start = 0; start < log.size();) {
+            const std::size_t end = log.find(L"\r\n", start);
+            if (end == std::wstring::npos) {
+                ADD_FAILURE() << "log does not end with CR LF";
+                break;
+            }
+            const std::wstring line = log.substr(start, end - start);
+            EXPECT_EQ(line.compare(0, prefix.size(), prefix), 0) << "entry without its time stamp";
+            entries.push_back(line.substr(std::min(prefix.size(), line.size())));
+            start = end + 2;
+        }
+        return entries;
+    }
+
+    std::wstring StartLine() { return AppInfo::ProgramFolder() + L"\\" + AppInfo::ProgramName() + L" started"; }
+    std::wstring BitnessLine() {
+        const char* kind = std::getenv("TARVEX_WINE_KIND");
+        return kind && std::string(kind) == "win32" ? L"32 bit OS detected" : L"64 bit OS detected";
+    }
+
+    UiRecorder ui;
+    ApiOverride<decltype(modInstallLog::api.GetLocalTime)> clock_{modInstallLog::api.GetLocalTime, FixedLocalTime};
+    ApiOverride<decltype(frmMain::api.IsUserAnAdmin)> admin_{frmMain::api.IsUserAnAdmin, Admin};
+    ApiOverride<decltype(modCommonSpecialFolders::api.SHGetSpecialFolderLocation)> folder_{
+        modCommonSpecialFolders::api.SHGetSpecialFolderLocation, FakeFolderLocation};
+    ApiOverride<decltype(modCommonSpecialFolders::api.SHGetPathFromIDListA)> path_{
+        modCommonSpecialFolders::api.SHGetPathFromIDListA, FakePathFromIdList};
+    ApiOverride<decltype(modCommonSpecialFolders::api.CoTaskMemFree)> free_{modCommonSpecialFolders::api.CoTaskMemFree,
+                                                                            FakeTaskMemFree};
+    ApiOverride<decltype(modEnvironment::api.FindFirstFileW)> findFirst_{modEnvironment::api.FindFirstFileW,
+                                                                         FakeFindFirst};
+    ApiOverride<decltype(modEnvironment::api.FindNextFileW)> findNext_{modEnvironment::api.FindNextFileW,
+                                                                       FakeFindNext};
+    ApiOverride<decltype(modEnvironment::api.FindClose)> findClose_{modEnvironment::api.FindClose, FakeFindClose};
+    ApiOverride<decltype(modCommonShellUtils::api.CreateProcessW)> create_{modCommonShellUtils::api.CreateProcessW,
+                                                                           FakeCreateProcess};
+    ApiOverride<decltype(modCommonShellUtils::api.CloseHandle)> closeHandle_{modCommonShellUtils::api.CloseHandle,
+                                                                             FakeCloseHandle};
+    ApiOverride<decltype(modCommonShellUtils::api.Sleep)> sleep_{modCommonShellUtils::api.Sleep, FakeSleep};
+    ApiOverride<decltype(modCommonShellUtils::api.WaitForSingleObject)> wait_{
+        modCommonShellUtils::api.WaitForSingleObject, FakeWait};
+    ApiOverride<decltype(modCommonShellUtils::api.GetExitCodeProcess)> exitCode_{
+        modCommonShellUtils::api.GetExitCodeProcess, FakeExitCode};
+    ApiOverride<decltype(reg::api.RegOpenKeyExA)> openKey_{reg::api.RegOpenKeyExA, FakeOpenKey};
+    ApiOverride<decltype(reg::api.RegQueryValueExA)> query_{reg::api.RegQueryValueExA, FakeQueryValue};
+    ApiOverride<decltype(reg::api.RegCreateKeyA)> createKey_{reg::api.RegCreateKeyA, FakeCreateKey};
+    ApiOverride<decltype(reg::api.RegSetValueExA)> setValue_{reg::api.RegSetValueExA, FakeSetValue};
+    ApiOverride<decltype(reg::api.RegCloseKey)> closeKey_{reg::api.RegCloseKey, FakeCloseKey};
+};
+
+}  // namespace
+
+TEST(FrmMain, ResultTextHasASignPosition) {
+    EXPECT_EQ(frmMain::SignedNumberText(0), L" 0");
+    EXPECT_EQ(frmMain::SignedNumberText(5), L" 5");
+    EXPECT_EQ(frmMain::SignedNumberText(-1073741819), L"-1073741819");
+}
+
+TEST(FrmMain, CommandLineQuotesAPathOnlyWhenItHoldsABlank) {
+    EXPECT_EQ(frmMain::RegistrationCommandLine(L"C:\\windows\\syswow64"),
+              L"C:\\windows\\syswow64\\RegSvr32.exe C:\\windows\\syswow64\\TVex.DLL /s");
+    EXPECT_EQ(frmMain::RegistrationCommandLine(L"C:\\My Windows\\system32"),
+              L"\"C:\\My Windows\\system32\\RegSvr32.exe\" \"C:\\My Windows\\system32\\TVex.DLL\" /s");
+    EXPECT_EQ(frmMain::RegistrationCommandLine(L"C:\\Tab\tbed"),
+              L"\"C:\\Tab\tbed\\RegSvr32.exe\" \"C:\\Tab\tbed\\TVex.DLL\" /s");
+}
+
+TEST(FrmMain, ArgumentPartIsWhatFollowsTheProgramPathTrimmed) {
+    EXPECT_EQ(frmMain::ArgumentPart(L"setup.exe"), L"");
+    EXPECT_EQ(frmMain::ArgumentPart(L"setup.exe   "), L"");
+    EXPECT_EQ(frmMain::ArgumentPart(L"setup.exe  /x  y "), L"/x  y");
+    EXPECT_EQ(frmMain::ArgumentPart(L"\"C:\\Setup Files\\setup.exe\""), L"");
+    EXPECT_EQ(frmMain::ArgumentPart(L"\"C:\\Setup Files\\setup.exe\" /x"), L"/x");
+    EXPECT_EQ(frmMain::ArgumentPart(L"\"C:\\Setup Files\\setup.exe\"\t-"), L"-");
+}
+
+TEST_F(RegistrationRun, SuccessLogsEveryStepInOrderAndWritesTheMarker) {
+    InstallTool(L"C:\\windows\\syswow64");
+    frmMain::RegisterControl(true);
+
+    const std::wstring tool = L"C:\\windows\\syswow64\\RegSvr32.exe";
+    const std::wstring control = L"C:\\windows\\syswow64\\TVex.DLL";
+    const std::vector<std::wstring> expected = {
+        StartLine(), L"User is admin", L"TarvexActiveX not yet registered", L"Registering with " + tool,
+        BitnessLine(), L"Using " + control, L"CmdLine " + tool + L" " + control + L" /s", L"Result  0",
+        L"Registration finished"};
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(machine.csidl, 41);
+    EXPECT_EQ(machine.startedCommands, std::vector<std::wstring>{tool + L" " + control + L" /s"});
+    EXPECT_EQ(machine.hklm[MarkerName()], ToAnsi(Stamp() + L" by TarvexActiveXInstaller") + '\0');
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_FALSE(InstallerUi::ErrorBoxShown);
+}
+
+TEST_F(RegistrationRun, SystemFolderWithABlankIsQuotedSoNoPrefixOfItCanBeStarted) {
+    InstallTool(L"C:\\My Windows\\system32");
+    frmMain::RegisterControl(true);
+
+    const std::wstring commandLine =
+        L"\"C:\\My Windows\\system32\\RegSvr32.exe\" \"C:\\My Windows\\system32\\TVex.DLL\" /s";
+    EXPECT_EQ(machine.startedCommands, std::vector<std::wstring>{commandLine});
+    const std::vector<std::wstring> entries = Entries();
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ(entries[entries.size() - 3], L"CmdLine " + commandLine);
+}
+
+TEST_F(RegistrationRun, RegistryErrorEndsWithOneBoxAndKeepsEarlierEntries) {
+    ApiOverride<decltype(reg::api.RegOpenKeyExA)> raise(reg::api.RegOpenKeyExA, RaisingOpenKey);
+    frmMain::RegisterControl(true);
+
+    const std::wstring error = L"Can't register Tarvex DLL: File not found ($35), Source TarvexActiveXInstaller";
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, error);
+    EXPECT_EQ(ui.boxes[0].title, L"TarvexActiveXInstaller");
+    EXPECT_EQ(ui.boxes[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{StartLine(), L"User is admin", error}));
+    EXPECT_EQ(reg::RegRootKey, HKEY_LOCAL_MACHINE) << "the registry context survives the error";
+    EXPECT_EQ(reg::RegKeyPath, L"");
+}
+
+TEST_F(RegistrationRun, MarkerThatCantBeReadBackIsReported) {
+    InstallTool(L"C:\\windows\\system32");
+    machine.refuseWrites = true;
+    frmMain::RegisterControl(true);
+
+    const std::wstring error = L"Can't write Tarvex installation info to the registry !";
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, error);
+    const std::vector<std::wstring> entries = Entries();
+    ASSERT_GE(entries.size(), 3u);
+    const std::vector<std::wstring> tail(entries.end() - 3, entries.end());
+    EXPECT_EQ(tail, (std::vector<std::wstring>{L"Result  0", error, L"Registration finished"}));
+}
+
+TEST_F(RegistrationRun, WithoutForceOnlyAnAbsentMarkerOpensTheGate) {
+    InstallTool(L"C:\\windows\\system32");
+    machine.hklm[MarkerName()] = std::string("earlier") + '\0';
+    frmMain::RegisterControl(false);
+    EXPECT_EQ(Entries().back(), L"TarvexActiveX already registered");
+    EXPECT_TRUE(machine.startedCommands.empty());
+
+    modInstallLog::InstallLog.clear();
+    machine.hklm[MarkerName()] = std::string("Not found") + '\0';
+    frmMain::RegisterControl(false);
+    EXPECT_EQ(Entries()[2], L"TarvexActiveX not yet registered");
+    EXPECT_EQ(Entries().back(), L"Registration finished");
+}
+
+TEST_F(RegistrationRun, WithAnArgumentTheLogIsShownAndYesCopiesTheLogAlone) {
+    InstallTool(L"C:\\windows\\system32");
+    ApiOverride<decltype(frmMain::api.GetCommandLineW)> commandLine(frmMain::api.GetCommandLineW,
+                                                                    CommandLineWithArgument);
+    ui.answers = {IDYES};
+    frmMain::Form_Load();
+
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, L"Tarvex registration details:\r\n\r\n" + modInstallLog::InstallLog +
+                                    L"\r\n\rCopy info to clipboard ?");
+    EXPECT_EQ(ui.boxes[0].style, static_cast<UINT>(MB_YESNO));
+    EXPECT_EQ(ui.boxes[0].title, L"TarvexActiveXInstaller");
+    EXPECT_EQ(ui.clipboard, std::vector<std::wstring>{modInstallLog::InstallLog});
+    EXPECT_EQ(Entries().size(), 9u);
+    EXPECT_FALSE(InstallerUi::ErrorBoxShown) << "the log box is no error box";
+}
