@@ -15,6 +15,7 @@ std::wstring StandardErrorMessage(long number) {
     case kErrPathFileAccess: return L"Path/File access error";
     case kErrPathNotFound: return L"Path not found";
     case kErrDllEntryNotFound: return L"Specified DLL function not found";
+    case kErrCantOpenClipboard: return L"Can't open Clipboard";
     default: return L"Application-defined or object-defined error";
     }
 }

@@ -19,6 +19,7 @@ enum RuntimeErrorNumber : long {
     kErrPathFileAccess = 75,
     kErrPathNotFound = 76,
     kErrDllEntryNotFound = 453,
+    kErrCantOpenClipboard = 521,
 };
 
 class RuntimeError : public std::exception {

@@ -1,7 +1,8 @@
 // The running program's path and version information.
 #include "AppInfo.h"
 
-#include <cwchar>
+#include "common/NumberText.h"
+
 #include <vector>
 
 namespace AppInfo {
@@ -44,9 +45,7 @@ std::wstring StringTableOf(const std::vector<BYTE>& info) {
         size < sizeof(Translation))
         return kDefaultStringTable;
     const Translation* first = static_cast<const Translation*>(found);
-    wchar_t name[16];
-    std::swprintf(name, 16, L"%04X%04X", first->language, first->codePage);
-    return name;
+    return HexText(first->language, 4) + HexText(first->codePage, 4);
 }
 
 }  // namespace

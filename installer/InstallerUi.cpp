@@ -11,8 +11,6 @@ namespace InstallerUi {
 
 namespace {
 
-constexpr long kErrCantOpenClipboard = 521;
-
 struct GlobalTraits {
     static HGLOBAL invalid() noexcept { return nullptr; }
     static void close(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
@@ -31,7 +29,7 @@ bool OpenClipboardBriefly() {
 class ClipboardSession {
 public:
     ClipboardSession() {
-        if (!OpenClipboardBriefly()) throw RuntimeError(kErrCantOpenClipboard, kProgramTitle, L"Can't open Clipboard");
+        if (!OpenClipboardBriefly()) RaiseError(kErrCantOpenClipboard);
     }
     ~ClipboardSession() { ::CloseClipboard(); }
     ClipboardSession(const ClipboardSession&) = delete;
@@ -54,7 +52,7 @@ void SetWin32ClipboardText(const std::wstring& text) {
     const ClipboardSession session;
     ::EmptyClipboard();
     if (!::SetClipboardData(CF_UNICODETEXT, memory.get()))
-        throw RuntimeError(kErrCantOpenClipboard, kProgramTitle, L"Can't open Clipboard");
+        RaiseError(kErrCantOpenClipboard);
     memory.release();  // the clipboard owns it now
 }
 

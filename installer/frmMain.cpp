@@ -5,6 +5,7 @@
 #include "AppInfo.h"
 #include "InstallerUi.h"
 #include "modInstallLog.h"
+#include "common/NumberText.h"
 #include "common/RuntimeError.h"
 #include "common/modCommonOsVersion.h"
 #include "common/modCommonRegistryServices.h"
@@ -151,7 +152,7 @@ std::wstring RegistrationCommandLine(const std::wstring& systemFolder) {
 }
 
 std::wstring SignedNumberText(long number) {
-    return number < 0 ? std::to_wstring(number) : L" " + std::to_wstring(number);
+    return number < 0 ? DecimalText(number) : L" " + DecimalText(number);
 }
 
 }  // namespace frmMain

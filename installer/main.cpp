@@ -3,6 +3,7 @@
 #include "InstallerUi.h"
 #include "frmMain.h"
 #include "modInstallLog.h"
+#include "common/NumberText.h"
 #include "common/RuntimeError.h"
 
 #include <windows.h>
@@ -15,7 +16,7 @@ namespace {
 // with a box of its own, as an unhandled run-time error would.
 void ShowEscapedError() {
     const modInstallLog::HandledError error = modInstallLog::CurrentError();
-    InstallerUi::ShowErrorBox(L"Run-time error '" + std::to_wstring(error.number) + L"':\r\n\r\n" +
+    InstallerUi::ShowErrorBox(L"Run-time error '" + DecimalText(error.number) + L"':\r\n\r\n" +
                               StandardErrorMessage(error.number));
 }
 

@@ -3,9 +3,9 @@
 #include "modInstallLog.h"
 
 #include "InstallerUi.h"
+#include "common/NumberText.h"
 #include "common/RuntimeError.h"
 
-#include <cwchar>
 #include <exception>
 #include <new>
 
@@ -26,12 +26,6 @@ std::wstring FormatWith(Formatter format) {
     const int written = format(&text[0], needed);
     text.resize(written > 0 ? static_cast<std::size_t>(written - 1) : 0);
     return text;
-}
-
-std::wstring UpperHex(long number) {
-    wchar_t digits[16];
-    std::swprintf(digits, 16, L"%lX", static_cast<unsigned long>(number));
-    return digits;
 }
 
 }  // namespace
@@ -71,7 +65,7 @@ HandledError CurrentError() {
 
 std::wstring GetErrorText() {
     const HandledError error = CurrentError();
-    return L": " + StandardErrorMessage(error.number) + L" ($" + UpperHex(error.number) + L"), Source " +
+    return L": " + StandardErrorMessage(error.number) + L" ($" + HexText(static_cast<unsigned long>(error.number)) + L"), Source " +
            error.source;
 }
 
