@@ -77,18 +77,10 @@ KernelHandle StartProcess(const std::wstring& commandLine, WORD showCommand) {
     return process;
 }
 
-void HandlePendingMessages() {
-    MSG message;
-    while (api.PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        api.TranslateMessage(&message);
-        api.DispatchMessageW(&message);
-    }
-}
-
 // Polls until the process has ended; kExitCodeUnknown when its code can't be read.
 long WaitForExitCode(HANDLE process) {
     for (;;) {
-        HandlePendingMessages();
+        ProcessPendingMessages();
         api.Sleep(kPollIntervalMs);
         const DWORD state = api.WaitForSingleObject(process, 0);
         if (state == WAIT_TIMEOUT) continue;
@@ -99,6 +91,14 @@ long WaitForExitCode(HANDLE process) {
 }
 
 }  // namespace
+
+void ProcessPendingMessages() {
+    MSG message;
+    while (api.PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        api.TranslateMessage(&message);
+        api.DispatchMessageW(&message);
+    }
+}
 
 long ShellAndWait(const std::wstring& commandLine, long windowStyle) {
     const WORD showCommand = ShowCommandFor(windowStyle);

@@ -19,6 +19,9 @@ inline constexpr long kExitCodeUnknown = -1;
 // limit, handling this thread's window messages every 100 ms.
 long ShellAndWait(const std::wstring& commandLine, long windowStyle);
 
+// Lets this thread handle the window messages that are waiting for it, then returns.
+void ProcessPendingMessages();
+
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {
     decltype(&::CreateProcessW) CreateProcessW;

@@ -16,7 +16,7 @@
 
 namespace frmMain {
 
-Api api = {::GetCommandLineW, ::IsUserAnAdmin, ::PeekMessageW, ::TranslateMessage, ::DispatchMessageW};
+Api api = {::GetCommandLineW, ::IsUserAnAdmin};
 
 std::wstring SystemFolder;
 
@@ -42,14 +42,6 @@ std::wstring QuotedIfBlank(const std::wstring& path) {
     return path.find_first_of(L" \t") == std::wstring::npos ? path : L"\"" + path + L"\"";
 }
 
-void ProcessPendingMessages() {
-    MSG message;
-    while (api.PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        api.TranslateMessage(&message);
-        api.DispatchMessageW(&message);
-    }
-}
-
 void WriteMarker() {
     modCommonRegistryServices::SetRegString(HKEY_LOCAL_MACHINE, MarkerKeyPath(), kMarkerSubKey, kMarkerValue,
                                             modInstallLog::NowAsText() + L" by " + kProgramTitle);
@@ -66,7 +58,7 @@ void RunRegistrationTool() {
         return;
     }
     WriteMarker();
-    ProcessPendingMessages();
+    modCommonShellUtils::ProcessPendingMessages();
     if (IsNotInstalled()) ShowError(L"Can't write Tarvex installation info to the registry !");
 }
 

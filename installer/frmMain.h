@@ -33,9 +33,6 @@ std::wstring SignedNumberText(long number);
 struct Api {
     decltype(&::GetCommandLineW) GetCommandLineW;
     decltype(&::IsUserAnAdmin) IsUserAnAdmin;
-    decltype(&::PeekMessageW) PeekMessageW;
-    decltype(&::TranslateMessage) TranslateMessage;
-    decltype(&::DispatchMessageW) DispatchMessageW;
 };
 extern Api api;
 
