@@ -6,9 +6,9 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
+# wine32 comes from the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
-    apt_updated=""
 fi
 
 for pkg in cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
