@@ -1,17 +1,26 @@
 # make demo: build, then run the program for real in a fresh Wine prefix.
-# make test: build, then run every test (unit tests and the end-to-end suite).
+# make test: build, then run every test this machine can run (unit tests, the
+#            EXE's file checks, version emulation, the end-to-end suite), for
+#            the 32-bit product and its 64-bit variant.
 # Both install what they need first.
 .PHONY: bootstrap build test demo bench clean
+
+PRESETS = x86 x64
 
 bootstrap:
 	bash cmake/bootstrap.sh
 
 build: bootstrap
-	cmake --preset default
-	cmake --build --preset default
+	for preset in $(PRESETS); do \
+	    cmake --preset $$preset && cmake --build --preset $$preset || exit 1; \
+	done
 
+# Every preset's tests run even when an earlier one failed; any failure fails.
 test: build
-	ctest --preset default
+	@bash tests/wine-machine.sh explain
+	@status=0; for preset in $(PRESETS); do \
+	    ctest --preset $$preset || status=1; \
+	done; exit $$status
 
 demo: build
 	bash tests/e2e/demo.sh build

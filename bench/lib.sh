@@ -1,30 +1,8 @@
 # shellcheck shell=bash
-# The bench's pure helpers: figures, the import allow-list and the marker's
-# date and time. Sourced by bench.sh and by test-bench.sh; no Wine in here.
-
-# Genuine Windows system DLLs, present on every Windows the program runs on
-# (XP and later). A C or C++ runtime of a compiler (libstdc++, libgcc,
-# libwinpthread, vcruntime, msvcp, ucrtbase and its api-ms-win-crt sets) is
-# not one: the EXE must carry its runtime inside.
-SYSTEM_DLLS="advapi32 comctl32 comdlg32 crypt32 gdi32 imm32 iphlpapi kernel32 msvcrt netapi32
-ntdll ole32 oleaut32 psapi rpcrt4 secur32 setupapi shell32 shlwapi user32 userenv uxtheme
-version winhttp wininet winmm winspool.drv ws2_32 wsock32"
-
-# is_system_dll NAME: NAME is one of SYSTEM_DLLS, in any case, ".dll" optional.
-is_system_dll() {
-    local name=${1,,}
-    [[ $name == *.dll ]] && name=${name%.dll}
-    [[ -n $name && " ${SYSTEM_DLLS//$'\n'/ } " == *" $name "* ]]
-}
-
-# check_imports NAME...: prints each import that is not a system DLL; false if any.
-check_imports() {
-    local name bad=0
-    for name in "$@"; do
-        is_system_dll "$name" || { echo "FAIL: imports $name, which is not a Windows system DLL"; bad=1; }
-    done
-    return $bad
-}
+# The bench's pure helpers: figures and the marker's date and time, and the
+# import allow-list of the EXE's own check. Sourced by bench.sh and by
+# test-bench.sh; no Wine in here.
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/static/imports.sh"
 
 # stats FILE: the median, minimum and maximum of the numbers in FILE, one a
 # line, with one decimal; an even count takes the mean of the middle two.

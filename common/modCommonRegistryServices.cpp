@@ -11,7 +11,16 @@
 namespace modCommonRegistryServices {
 
 Api api = {
-    ::RegOpenKeyExA, ::RegQueryValueExA, ::RegCreateKeyA, ::RegSetValueExA, ::RegDeleteValueA, ::RegCloseKey,
+    ::RegOpenKeyExA,
+    ::RegQueryValueExA,
+#ifdef _WIN64
+    ::RegCreateKeyExA,
+#else
+    ::RegCreateKeyA,
+#endif
+    ::RegSetValueExA,
+    ::RegDeleteValueA,
+    ::RegCloseKey,
 };
 
 REGSAM RegAccessMask = 0;
@@ -21,6 +30,14 @@ std::wstring RegKeyPath;
 namespace {
 
 constexpr DWORD kReadBufferSize = 1024;
+
+// The registry view every key is opened in: a 32-bit process gets the 32-bit
+// one without asking; a 64-bit build asks for it, to share the 32-bit program's values.
+#ifdef _WIN64
+constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kRegistryView = 0;
+#endif
 
 struct KeyTraits {
     static HKEY invalid() noexcept { return nullptr; }
@@ -53,8 +70,22 @@ std::wstring CurrentPath(const std::wstring& subKey) {
 
 UniqueKey OpenKey(HKEY rootKey, const std::wstring& path) {
     UniqueKey key;
-    if (api.RegOpenKeyExA(rootKey, ToAnsi(path).c_str(), 0, RegAccessMask, key.put()) != ERROR_SUCCESS)
+    if (api.RegOpenKeyExA(rootKey, ToAnsi(path).c_str(), 0, RegAccessMask | kRegistryView, key.put()) !=
+        ERROR_SUCCESS)
         key.release();  // a failed open leaves no handle to close
+    return key;
+}
+
+// Creates the key if it is missing, else opens it, with the rights RegCreateKeyA asks for.
+UniqueKey CreateKey(HKEY rootKey, const std::wstring& path) {
+    UniqueKey key;
+#ifdef _WIN64
+    const LONG result = api.RegCreateKeyExA(rootKey, ToAnsi(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            MAXIMUM_ALLOWED | kRegistryView, nullptr, key.put(), nullptr);
+#else
+    const LONG result = api.RegCreateKeyA(rootKey, ToAnsi(path).c_str(), key.put());
+#endif
+    if (result != ERROR_SUCCESS) key.release();
     return key;
 }
 
@@ -101,11 +132,8 @@ void SetRegString(HKEY rootKey, std::wstring keyPath, std::wstring subKey, std::
         DeleteRegValue(std::move(subKey), std::move(valueName));
         return;
     }
-    UniqueKey key;
-    if (api.RegCreateKeyA(RegRootKey, ToAnsi(CurrentPath(subKey)).c_str(), key.put()) != ERROR_SUCCESS) {
-        key.release();
-        return;
-    }
+    const UniqueKey key = CreateKey(RegRootKey, CurrentPath(subKey));
+    if (!key) return;
     const std::string data = ToAnsi(value);  // c_str() supplies the one final NUL
     api.RegSetValueExA(key.get(), ToAnsi(valueName).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                        static_cast<DWORD>(data.size() + 1));

@@ -30,10 +30,16 @@ void SetRegString(HKEY rootKey, std::wstring keyPath, std::wstring subKey, std::
                   std::wstring value);
 
 // The Windows entry points this module calls; tests swap single entries.
+// A 64-bit build must name the 32-bit registry view, where the 32-bit program
+// keeps its values, and so creates keys with the call that takes an access mask.
 struct Api {
     decltype(&::RegOpenKeyExA) RegOpenKeyExA;
     decltype(&::RegQueryValueExA) RegQueryValueExA;
+#ifdef _WIN64
+    decltype(&::RegCreateKeyExA) RegCreateKeyExA;
+#else
     decltype(&::RegCreateKeyA) RegCreateKeyA;
+#endif
     decltype(&::RegSetValueExA) RegSetValueExA;
     decltype(&::RegDeleteValueA) RegDeleteValueA;
     decltype(&::RegCloseKey) RegCloseKey;

@@ -1,5 +1,5 @@
-// Message boxes and the Win32 clipboard, reached through one table so that
-// tests can answer boxes and see what the program showed.
+// Message boxes, the Win32 clipboard and the event log, reached through one
+// table so that tests can answer boxes and see what the program showed.
 #include "InstallerUi.h"
 
 #include "common/RuntimeError.h"
@@ -9,7 +9,29 @@
 
 namespace InstallerUi {
 
+Api api = {
+    ::MessageBoxW,
+    ::GetProcessWindowStation,
+    ::GetUserObjectInformationW,
+    ::CreateWindowExW,
+    ::DestroyWindow,
+    ::OpenClipboard,
+    ::EmptyClipboard,
+    ::SetClipboardData,
+    ::CloseClipboard,
+    ::Sleep,
+    ::RegisterEventSourceW,
+    ::ReportEventW,
+    ::DeregisterEventSource,
+};
+
+bool WindowStationVisible = true;
+bool ErrorBoxShown = false;
+
 namespace {
+
+// The program's own events carry one number; the text says what happened.
+constexpr DWORD kRunEventId = 1;
 
 struct GlobalTraits {
     static HGLOBAL invalid() noexcept { return nullptr; }
@@ -17,21 +39,45 @@ struct GlobalTraits {
 };
 using UniqueGlobal = UniqueResource<HGLOBAL, GlobalTraits>;
 
+struct WindowTraits {
+    static HWND invalid() noexcept { return nullptr; }
+    static void close(HWND window) noexcept { api.DestroyWindow(window); }
+};
+using UniqueWindow = UniqueResource<HWND, WindowTraits>;
+
+struct EventSourceTraits {
+    static HANDLE invalid() noexcept { return nullptr; }
+    static void close(HANDLE source) noexcept { api.DeregisterEventSource(source); }
+};
+using UniqueEventSource = UniqueResource<HANDLE, EventSourceTraits>;
+
+// A box no one can see is answered as an absent user would: no to a question.
+int UnattendedAnswer(UINT style) { return (style & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK; }
+
+// Emptied by a window of ours, the clipboard has an owner, without which
+// Windows may refuse the data. A message-only window is never seen.
+UniqueWindow CreateClipboardOwner() {
+    UniqueWindow window(
+        api.CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    if (!window) RaiseError(kErrCantOpenClipboard);
+    return window;
+}
+
 // Another program may hold the clipboard for a moment (clipboard viewers do).
-bool OpenClipboardBriefly() {
+bool OpenClipboardBriefly(HWND owner) {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        if (::OpenClipboard(nullptr)) return true;
-        ::Sleep(50);
+        if (api.OpenClipboard(owner)) return true;
+        api.Sleep(50);
     }
     return false;
 }
 
 class ClipboardSession {
 public:
-    ClipboardSession() {
-        if (!OpenClipboardBriefly()) RaiseError(kErrCantOpenClipboard);
+    explicit ClipboardSession(HWND owner) {
+        if (!OpenClipboardBriefly(owner)) RaiseError(kErrCantOpenClipboard);
     }
-    ~ClipboardSession() { ::CloseClipboard(); }
+    ~ClipboardSession() { api.CloseClipboard(); }
     ClipboardSession(const ClipboardSession&) = delete;
     ClipboardSession& operator=(const ClipboardSession&) = delete;
 };
@@ -47,22 +93,20 @@ UniqueGlobal CopyToGlobal(const std::wstring& text) {
     return memory;
 }
 
-void SetWin32ClipboardText(const std::wstring& text) {
-    UniqueGlobal memory = CopyToGlobal(text);
-    const ClipboardSession session;
-    ::EmptyClipboard();
-    if (!::SetClipboardData(CF_UNICODETEXT, memory.get()))
-        RaiseError(kErrCantOpenClipboard);
-    memory.release();  // the clipboard owns it now
-}
-
 }  // namespace
 
-Api api = {::MessageBoxW, SetWin32ClipboardText};
-
-bool ErrorBoxShown = false;
+void DetectWindowStation() {
+    WindowStationVisible = true;
+    // The station's handle belongs to the process and is not closed.
+    const HWINSTA station = api.GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (!station || !api.GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return;
+    WindowStationVisible = (flags.dwFlags & WSF_VISIBLE) != 0;
+}
 
 int ShowMessage(const std::wstring& text, UINT style) {
+    if (!WindowStationVisible) return UnattendedAnswer(style);
     return api.MessageBoxW(nullptr, text.c_str(), kProgramTitle, style);
 }
 
@@ -71,6 +115,21 @@ void ShowErrorBox(const std::wstring& text) {
     ShowMessage(text, MB_OK | MB_ICONERROR);
 }
 
-void SetClipboardText(const std::wstring& text) { api.SetClipboardText(text); }
+void SetClipboardText(const std::wstring& text) {
+    UniqueGlobal memory = CopyToGlobal(text);
+    const UniqueWindow owner = CreateClipboardOwner();
+    const ClipboardSession session(owner.get());
+    api.EmptyClipboard();
+    if (!api.SetClipboardData(CF_UNICODETEXT, memory.get())) RaiseError(kErrCantOpenClipboard);
+    memory.release();  // the clipboard owns it now
+}
+
+void ReportToEventLog(const std::wstring& text, bool failed) {
+    const UniqueEventSource source(api.RegisterEventSourceW(nullptr, kProgramTitle));
+    if (!source) return;
+    const WORD type = failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE;
+    LPCWSTR strings[] = {text.c_str()};
+    api.ReportEventW(source.get(), type, 0, kRunEventId, nullptr, 1, 0, strings, nullptr);
+}
 
 }  // namespace InstallerUi

@@ -1,6 +1,6 @@
 // The installer's only contact with the user: modal message boxes and the
-// clipboard. It also remembers whether an error box was shown, which decides
-// the program's exit code.
+// clipboard, and, where no one can see a box, the Application event log. It
+// also remembers whether an error box was shown, which decides the exit code.
 #pragma once
 
 #include <windows.h>
@@ -9,21 +9,44 @@
 
 namespace InstallerUi {
 
-// Shows a box titled with the program's title; returns the button pressed (IDOK, IDYES, IDNO).
+// Asks once whether this process's window station can be seen, into
+// WindowStationVisible. A question that can't be answered counts as visible.
+void DetectWindowStation();
+// False on a station no one sees (a deployment tool running the installation
+// as SYSTEM in session 0, say): boxes are then taken as answered, not shown.
+extern bool WindowStationVisible;
+
+// Shows a box titled with the program's title; returns the button pressed
+// (IDOK, IDYES, IDNO). Where the station can't be seen, shows nothing and
+// answers as an absent user would: No to a question, else OK.
 int ShowMessage(const std::wstring& text, UINT style);
 // A critical error box with an OK button; notes that the run reported trouble.
 void ShowErrorBox(const std::wstring& text);
-// Empties the clipboard and puts the text on it; raises a run-time error when
-// the clipboard can't be opened or filled.
+// Empties the clipboard and puts the text on it; raises error 521 when the
+// clipboard can't be opened or filled.
 void SetClipboardText(const std::wstring& text);
+// Writes the text as one event of the Application log, an error or an
+// information event. A failure to write it is ignored.
+void ReportToEventLog(const std::wstring& text, bool failed);
 
-// True once an error box has been shown in this run.
+// True once an error box has been shown (or taken as answered) in this run.
 extern bool ErrorBoxShown;
 
-// Where boxes and clipboard text go; tests swap single entries.
+// The Windows entry points this module calls; tests swap single entries.
 struct Api {
     decltype(&::MessageBoxW) MessageBoxW;
-    void (*SetClipboardText)(const std::wstring& text);
+    decltype(&::GetProcessWindowStation) GetProcessWindowStation;
+    decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
+    decltype(&::CreateWindowExW) CreateWindowExW;
+    decltype(&::DestroyWindow) DestroyWindow;
+    decltype(&::OpenClipboard) OpenClipboard;
+    decltype(&::EmptyClipboard) EmptyClipboard;
+    decltype(&::SetClipboardData) SetClipboardData;
+    decltype(&::CloseClipboard) CloseClipboard;
+    decltype(&::Sleep) Sleep;
+    decltype(&::RegisterEventSourceW) RegisterEventSourceW;
+    decltype(&::ReportEventW) ReportEventW;
+    decltype(&::DeregisterEventSource) DeregisterEventSource;
 };
 extern Api api;
 

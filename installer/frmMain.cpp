@@ -65,7 +65,9 @@ void RunRegistrationTool() {
 void RunRegistration() {
     SystemFolder = modCommonSpecialFolders::GetSpecialFolder(kCsidlSystemX86);
     const std::wstring tool = SystemFolder + L"\\RegSvr32.exe";
-    if (!modEnvironment::FileExists(tool)) {
+    // Without a system folder the path names the root of the current drive,
+    // where anyone may put a program that would run with administrator rights.
+    if (SystemFolder.empty() || !modEnvironment::FileExists(tool)) {
         ShowError(L"Can't find registration program " + modCommonUtilities::QuoteSingle(tool));
         return;
     }
@@ -120,9 +122,12 @@ bool IsNotInstalled() {
 void ShowPackageIncomplete(const std::wstring& what) {
     const std::wstring company = AppInfo::CompanyName();
     const std::wstring osName = modCommonOsVersion::GetOsName();
-    InstallerUi::ShowErrorBox(L"Can't find Tarvex " + what + L" !\r\n\r\nPlease contact " + company +
+    const std::wstring text = L"Can't find Tarvex " + what + L" !\r\n\r\nPlease contact " + company +
                               L": Installation package incomplete\r\n\r\nSystem folder: " + SystemFolder +
-                              L"\r\nOperating system: " + osName);
+                              L"\r\nOperating system: " + osName;
+    // A box no one can see would lose the text: the log keeps it then.
+    if (!InstallerUi::WindowStationVisible) AddToLog(text);
+    InstallerUi::ShowErrorBox(text);
 }
 
 std::wstring ArgumentPart(const std::wstring& commandLine) {

@@ -19,7 +19,8 @@ void Form_Load();
 void RegisterControl(bool force);
 // True when the installation marker is absent (or reads "Not found").
 bool IsNotInstalled();
-// Tells the user that the installation package lacks a piece; not logged.
+// Tells the user that the installation package lacks a piece; logged only
+// where no one can see the box.
 void ShowPackageIncomplete(const std::wstring& what);
 
 // The argument part of a command line: what follows the program's path, without surrounding blanks.

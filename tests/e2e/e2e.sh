@@ -3,12 +3,15 @@
 # a Wine prefix, with the system's own registration tool and stand-in controls.
 # Run it under its own X server (xvfb-run); ctest does (tests/e2e/suite.cmake).
 #
-#   e2e.sh --kind win64|win32 --prefix DIR --build DIR --company NAME --clsid {GUID}
-#          [--screenshots DIR]
+#   e2e.sh --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
+#          --company NAME --clsid {GUID} [--screenshots DIR]
 #
-# Each scenario starts from a clean prefix (no control in the system folder, no
-# marker, the control's class unregistered, the tool in place, an empty
-# clipboard) and leaves it so; none depends on another.
+# --bits is the bitness of the program and of the helpers in the build tree;
+# the scenarios are the same for both. Each scenario starts from a clean prefix
+# (no control in the system folder, no marker, the control's class
+# unregistered, the tool in place, an empty clipboard) and leaves it so; none
+# depends on another. Where programs of that bitness can't run, the suite is
+# skipped (exit 77) with the reason.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -16,6 +19,8 @@ SCREENSHOTS=
 while [ $# -gt 0 ]; do
     case $1 in
     --kind) kind=$2 ;;
+    --bits) bits=$2 ;;
+    --exe) exe=$2 ;;
     --prefix) prefix=$2 ;;
     --build) build=$2 ;;
     --company) company=$2 ;;
@@ -25,13 +30,16 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
-e2e_init "$kind" "$prefix" "$build" "$company" "$clsid" || exit 2
+e2e_init "$kind" "$bits" "$prefix" "$build" "$exe" "$company" "$clsid"
+case $? in
+0) ;;
+77) echo "SKIPPED: $WINE32_REASON"; exit 77 ;;
+*) exit 2 ;;
+esac
 [ -n "${DISPLAY:-}" ] || { echo "no X display: run the suite under xvfb-run" >&2; exit 2; }
 
 WORK=$BUILD/tests/e2e-work/$KIND
 mkdir -p "$WORK"
-# Kept in the prefix, outside drive C, so that it goes with the prefix it came from.
-TOOL_BACKUP=$WINEPREFIX/e2e-regsvr32.exe.orig
 OLD_MARKER="01.01.2001 00:00:00 by $PROGRAM_TITLE"
 SENTINEL="clipboard sentinel of the end-to-end suite"
 # The general date format of any locale: numeric short date, a space, the long time.
@@ -111,28 +119,88 @@ expect_marker_untouched() {
 
 expect_class_registered() {
     local server
-    server=$(reg_text "$CLASS_KEY\\InprocServer32" "") ||
-        fail "the control's class $CLSID is not registered (32-bit view)" || return 1
+    server=$(reg_text "$CLASS_KEY\\InprocServer32" "" "$CLASS_VIEW") ||
+        fail "the control's class $CLSID is not registered (view $CLASS_VIEW)" || return 1
     expect_eq "the control's InprocServer32" "$server" "$CONTROL_WIN"
 }
 
 expect_class_unregistered() {
-    ! reg_key_exists "$CLASS_KEY" || fail "the control's class $CLSID got registered"
+    ! reg_key_exists "$CLASS_KEY" "$CLASS_VIEW" || fail "the control's class $CLSID got registered"
 }
 
+# expect_clipboard TEXT [FORMAT...]: the clipboard's text in each format
+# (unicode, the default, or ansi, which Windows derives from it) is TEXT.
 expect_clipboard() {
-    local text
-    box getclip > "$WORK/clipboard.txt" || fail "no text on the clipboard" || return 1
-    IFS= read -r -d '' text < "$WORK/clipboard.txt" || true
-    expect_eq "clipboard" "$text" "$1"
+    local expected=$1 format text
+    shift
+    for format in "${@:-unicode}"; do
+        box getclip "$format" > "$WORK/clipboard.txt" || fail "no $format text on the clipboard" || return 1
+        IFS= read -r -d '' text < "$WORK/clipboard.txt" || true
+        expect_eq "clipboard ($format)" "$text" "$expected" || return 1
+    done
 }
 
 # ---------------------------------------------------------------- the program
 
 # start_installer ARG...: runs the program in the background.
 start_installer() {
-    timeout -k 5 $((RUN_TIMEOUT_S + BOX_TIMEOUT_MS / 1000 * 2)) wine "$EXE" "$@" >"$WORK/installer.out" 2>&1 &
+    timeout -k 5 $((RUN_TIMEOUT_S + BOX_TIMEOUT_MS / 1000 * 2)) "$WINE" "$EXE_WIN" "$@" >"$WORK/installer.out" 2>&1 &
     INSTALLER_PID=$!
+}
+
+# run_unattended EXPECTED ARG...: runs the program on a window station no one
+# can see, as a deployment tool running as SYSTEM does. It must end by itself
+# within RUN_TIMEOUT_S (a box it waited on would hold it) with that exit
+# code. Wine prints the program's events on its eventlog channel: they go to
+# unattended.err.
+run_unattended() {
+    local expected=$1 rc=0 code
+    shift
+    WINEDEBUG=-all,+eventlog timeout -k 5 $((RUN_TIMEOUT_S + 30)) \
+        "$WINE" "$STATION" run $((RUN_TIMEOUT_S * 1000)) "$EXE_WIN" "$@" \
+        >"$WORK/unattended.out" 2>"$WORK/unattended.err" || rc=$?
+    code=$(tr -d '\r' < "$WORK/unattended.out")
+    [ $rc -eq 0 ] || fail "the unattended run did not end by itself (station: $rc)" \
+        "$(grep '^station:' "$WORK/unattended.err")" || return 1
+    [ "$code" = "$expected" ] || fail "exit code $code, expected $expected"
+}
+
+# expect_event TYPE ENTRY...: the run wrote one event of TYPE (information or
+# error) whose text is the log with these entries, in this order. Wine prints
+# only the text's first few hundred characters: the entries it shows must be
+# the first of these, and at least the run's first three.
+expect_event() {
+    local type=$1 class lines text
+    shift
+    case $type in information) class=trace ;; error) class=err ;; esac
+    lines=$(grep -c ':eventlog:ReportEventW ' "$WORK/unattended.err")
+    [ "$lines" -eq 1 ] || fail "$lines events written, expected one" || return 1
+    grep -q "^[0-9a-f]*:$class:eventlog:ReportEventW " "$WORK/unattended.err" ||
+        fail "the event is no $type event: $(grep ':eventlog:ReportEventW ' "$WORK/unattended.err")" || return 1
+    text=$(grep ':eventlog:ReportEventW ' "$WORK/unattended.err" | unescape_debugstr)
+    EVENT_TEXT=$text
+    local shown=${text%$'\r\n'*}$'\r\n'
+    [ "$text" = "${text%...}" ] && shown=$text   # nothing cut off: the whole log
+    split_log "$shown" || return 1
+    [ "${#LOG_TEXTS[@]}" -ge 3 ] || fail "the event shows ${#LOG_TEXTS[@]} entries: $(printf '%q' "$text")" || return 1
+    expect_lines "the event's entries" "$(printf '%s\n' "${LOG_TEXTS[@]}")" \
+        "$(printf '%s\n' "${@:1:${#LOG_TEXTS[@]}}")"
+}
+
+# Wine's debug string, L"..." with C escapes, as the text it stands for; a
+# cut-off string keeps its trailing "...".
+unescape_debugstr() {
+    sed -n 's/^.*ReportEventW L"//p' | awk '{
+        out = ""; n = length($0)
+        for (i = 1; i <= n; i++) {
+            c = substr($0, i, 1)
+            if (c == "\"" ) { rest = substr($0, i + 1); if (rest == "...") out = out "..."; break }
+            if (c != "\\") { out = out c; continue }
+            e = substr($0, ++i, 1)
+            if (e == "r") out = out "\r"; else if (e == "n") out = out "\n"; else if (e == "t") out = out "\t"
+            else out = out e
+        }
+        printf "%s", out }'
 }
 
 # await_installer EXPECTED: the program must end by itself within RUN_TIMEOUT_S
@@ -180,7 +248,7 @@ answer() {
 }
 
 run_head() {  # the entries every run starts with; $1: "not yet" or "already" registered
-    printf '%s\n' "$PROGRAM_FOLDER\\$PROGRAM_TITLE started" "User is admin" \
+    printf '%s\n' "$SETUP_DIR_WIN\\$PROGRAM_TITLE started" "User is admin" \
         "TarvexActiveX $1 registered"
 }
 
@@ -188,19 +256,17 @@ run_head() {  # the entries every run starts with; $1: "not yet" or "already" re
 
 # Both the suite's start and every scenario's end come back here.
 reset_prefix() {
-    if [ -f "$TOOL_BACKUP" ] && ! cmp -s "$TOOL_BACKUP" "$TOOL"; then cp "$TOOL_BACKUP" "$TOOL"; fi
+    place_tool
     rm -f "$SYSDIR/TVex.DLL"
     if [ "$COMPANY_KEY_WAS_THERE" = yes ]; then reg_delete_key "$MARKER_KEY"
     else reg_delete_key "HKLM\\Software\\$COMPANY"; fi
-    reg_delete_key "$CLASS_KEY"
+    reg_delete_key "$CLASS_KEY" "$CLASS_VIEW"
     box setclip "" >/dev/null 2>&1 || true
 }
 
 put_marker() { reg32 add "$MARKER_KEY" /v Registered /t REG_SZ /d "$OLD_MARKER" /f >/dev/null; }
 
-# A run interrupted earlier may have left the tool replaced: the first backup is the original.
 prepare_prefix() {
-    if [ -f "$TOOL_BACKUP" ]; then cp "$TOOL_BACKUP" "$TOOL"; else cp "$TOOL" "$TOOL_BACKUP"; fi
     if reg_key_exists "HKLM\\Software\\$COMPANY" && ! reg_key_exists "$MARKER_KEY"; then
         COMPANY_KEY_WAS_THERE=yes
     else
@@ -234,7 +300,7 @@ scenario_log_box_yes() {
     await_installer 0
     mapfile -t expected < <(success_entries 'not yet')
     expect_log_box "$WORK/box.txt" "${expected[@]}"
-    expect_clipboard "$LOG"
+    expect_clipboard "$LOG" unicode ansi
     expect_marker_new
     expect_class_registered
 }
@@ -339,6 +405,39 @@ scenario_tool_cannot_start() {
     expect_class_unregistered
 }
 
+# Unattended, on a window station no one sees: no box, the exit code and
+# the marker as in any run, and the log in the event log.
+scenario_unattended_success() {
+    place_control good
+    run_unattended 0
+    expect_marker_new
+    expect_class_registered
+    mapfile -t expected < <(success_entries 'not yet')
+    expect_event information "${expected[@]}"
+}
+
+scenario_unattended_control_fails() {
+    put_marker
+    place_control fail
+    run_unattended 1 /x
+    expect_marker_untouched
+    expect_class_unregistered
+    mapfile -t expected < <(run_head already;
+        printf '%s\n' "Registering with $TOOL_WIN" "$BITNESS_LINE" "Using $CONTROL_WIN" \
+            "CmdLine $TOOL_WIN $CONTROL_WIN /s" "Result  5" \
+            "Can't register Tarvex ActiveX control, result  5!" "Registration finished")
+    expect_event error "${expected[@]}"
+}
+
+scenario_unattended_control_missing() {
+    put_marker
+    run_unattended 1
+    expect_marker_untouched
+    mapfile -t expected < <(run_head already;
+        printf '%s\n' "Registering with $TOOL_WIN" "$BITNESS_LINE" "Using $CONTROL_WIN" "$CONTROL_WIN not found")
+    expect_event error "${expected[@]}"
+}
+
 # ---------------------------------------------------------------- screenshots
 
 SHOT_DESKTOP=tarvex-e2e
@@ -349,7 +448,7 @@ shoot() {
     local name=$1 button=$2 geometry w h x y
     shift 2
     timeout -k 5 $((RUN_TIMEOUT_S + BOX_TIMEOUT_MS / 1000)) \
-        wine explorer "/desktop=$SHOT_DESKTOP,1024x768" "$EXE" "$@" >/dev/null 2>&1 &
+        "$WINE" explorer "/desktop=$SHOT_DESKTOP,1024x768" "$EXE_WIN" "$@" >/dev/null 2>&1 &
     INSTALLER_PID=$!
     box --desktop "$SHOT_DESKTOP" wait "$BOX_TIMEOUT_MS" > "$WORK/shot.txt" ||
         fail "no box for the $name screenshot" || return 1
@@ -387,7 +486,8 @@ finish() {
         box release 10000 >/dev/null 2>&1 || kill "$KEEPALIVE_PID" 2>/dev/null
         wait "$KEEPALIVE_PID" 2>/dev/null
     fi
-    if [ -f "$TOOL_BACKUP" ] && ! cmp -s "$TOOL_BACKUP" "$TOOL"; then cp "$TOOL_BACKUP" "$TOOL"; fi
+    restore_tool
+    rm -f "$EXE"
     stop_wineserver
 }
 trap finish EXIT
@@ -406,17 +506,17 @@ run_scenario() {
     fi
 }
 
-echo "end-to-end suite on $KIND ($WINEPREFIX), display $DISPLAY"
+echo "end-to-end suite: $BITS-bit program on $KIND ($WINEPREFIX, $WINE), display $DISPLAY"
 await_idle_wineserver || exit 1
 # The clipboard lives as long as Wine's desktop process: keep a window open throughout.
-timeout -k 5 960 wine "$BOXHELPER" keepalive 900000 >/dev/null 2>&1 &
+timeout -k 5 960 "$WINE" "$BOXHELPER" keepalive 900000 >/dev/null 2>&1 &
 KEEPALIVE_PID=$!
 prepare_prefix
 reset_prefix
-PROGRAM_FOLDER=$(timeout 60 winepath -w "$BUILD" | tr -d '\r')
 
 for scenario in silent_success log_box_yes log_box_no second_run control_missing tool_missing \
-                control_fails control_crashes tool_cannot_start; do
+                control_fails control_crashes tool_cannot_start \
+                unattended_success unattended_control_fails unattended_control_missing; do
     run_scenario "$scenario"
 done
 [ -n "$SCREENSHOTS" ] && run_scenario screenshots

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# check-versions.sh PREFIX win64|win32 OSNAME_EXE
+# check-versions.sh PREFIX win64|win32 32|64 OSNAME_EXE
 # Makes Wine report each Windows version in turn (HKCU\Software\Wine, Version),
-# runs the osname helper under it and compares its line with the expected one.
-# The Version value is removed at the end, also when a check fails.
+# runs the osname helper (a program of the given bitness) under it and compares
+# its line with the expected one. The Version value is removed at the end, also
+# when a check fails.
 set -uo pipefail
-prefix=$1 kind=$2 osname=$3
+prefix=$1 kind=$2 bits=$3 osname=$4
 export WINEPREFIX=$prefix
-wine_run=$(dirname "$0")/../wine-run.sh
+source "$(dirname "$0")/../wine-machine.sh"
+if [ "$bits" = 32 ] && ! wine32_available; then echo "SKIPPED: $WINE32_REASON"; exit 77; fi
+wine_run=("$(dirname "$0")/../wine-run.sh" "$bits")
 
 # Version, then the name and code the program must give for what Wine 8.0 reports.
 # Wine 8.0 has win7 and win2008r2 swapped: win7 reports a server (product type 3),
@@ -23,9 +26,15 @@ expected=(
     "win81|8|17"
     "win10|8|17"
 )
-if [ "$kind" = win64 ]; then suffix=" (64bit)" bitness="true|false"; else suffix="" bitness="false|false"; fi
+# IsWow64|Is64BitProcessor: a 32-bit process on 64-bit Windows runs under
+# WOW64 and sees an x86 processor; a 64-bit process sees the AMD64 one.
+case $kind/$bits in
+win64/32) suffix=" (64bit)" bitness="true|false" ;;
+win64/64) suffix=" (64bit)" bitness="false|true" ;;
+*) suffix="" bitness="false|false" ;;
+esac
 
-wine_reg() { timeout 60 "$wine_run" reg "$@" >/dev/null 2>&1; }
+wine_reg() { timeout 60 "${wine_run[@]}" reg "$@" >/dev/null 2>&1; }
 remove_version() { wine_reg delete 'HKCU\Software\Wine' /v Version /f || true; }
 trap remove_version EXIT
 
@@ -36,7 +45,7 @@ for row in "${expected[@]}"; do
     if ! wine_reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f; then
         echo "$kind $version: FAILED to set Wine's Version"; failures=$((failures + 1)); continue
     fi
-    got=$(timeout 60 "$wine_run" "$osname" | tr -d '\r')
+    got=$(timeout 60 "${wine_run[@]}" "$osname" | tr -d '\r')
     status=$?
     if [ $status -eq 124 ]; then
         echo "$kind $version: FAILED, osname did not end within 60 s"; failures=$((failures + 1))

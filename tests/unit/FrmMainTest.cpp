@@ -1,12 +1,16 @@
 #include "ApiOverride.h"
+#include "CodePage.h"
+#include "CreateKeyOverride.h"
 #include "UiRecorder.h"
 #include "common/AnsiText.h"
 #include "common/RuntimeError.h"
+#include "common/modCommonOsVersion.h"
 #include "common/modCommonRegistryServices.h"
 #include "common/modCommonShellUtils.h"
 #include "common/modCommonSpecialFolders.h"
 #include "common/modEnvironment.h"
 #include "installer/AppInfo.h"
+#include "installer/Program.h"
 #include "installer/frmMain.h"
 #include "installer/modInstallLog.h"
 
@@ -30,8 +34,11 @@ namespace {
 struct FakeMachine {
     int csidl = 0;
     std::string systemFolder = "C:\\windows\\system32";
+    bool shellFails = false;
     std::set<std::wstring> files;
+    std::vector<std::wstring> lookedUp;
     std::vector<std::wstring> startedCommands;
+    DWORD exitCode = 0;
     std::map<std::string, std::string> hklm;  // "key path|value name" -> data
     bool refuseWrites = false;
     std::string openKeyPath;
@@ -44,6 +51,7 @@ void WINAPI FixedLocalTime(LPSYSTEMTIME time) { *time = kFixedTime; }
 BYTE itemIdList[4];
 HRESULT WINAPI FakeFolderLocation(HWND, int csidl, PIDLIST_ABSOLUTE* list) {
     machine.csidl = csidl;
+    if (machine.shellFails) return E_FAIL;
     *list = reinterpret_cast<PIDLIST_ABSOLUTE>(itemIdList);
     return S_OK;
 }
@@ -55,6 +63,7 @@ void WINAPI FakeTaskMemFree(LPVOID) {}
 
 const HANDLE kFakeHandle = reinterpret_cast<HANDLE>(0x4711);
 HANDLE WINAPI FakeFindFirst(LPCWSTR path, LPWIN32_FIND_DATAW entry) {
+    machine.lookedUp.push_back(path);
     if (!machine.files.count(path)) return INVALID_HANDLE_VALUE;
     *entry = {};
     entry->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -75,7 +84,7 @@ BOOL WINAPI FakeCloseHandle(HANDLE) { return TRUE; }
 void WINAPI FakeSleep(DWORD) {}
 DWORD WINAPI FakeWait(HANDLE, DWORD) { return WAIT_OBJECT_0; }
 BOOL WINAPI FakeExitCode(HANDLE, LPDWORD code) {
-    *code = 0;
+    *code = machine.exitCode;
     return TRUE;
 }
 
@@ -110,6 +119,8 @@ LONG WINAPI RaisingOpenKey(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) { RaiseError(kErr
 
 BOOL WINAPI Admin() { return TRUE; }
 LPWSTR WINAPI CommandLineWithArgument() { return const_cast<LPWSTR>(L"\"C:\\Setup Files\\setup.exe\"  /x "); }
+LPWSTR WINAPI CommandLineWithout() { return const_cast<LPWSTR>(L"setup.exe"); }
+LPWSTR WINAPI RaisingCommandLine() { RaiseError(kErrOutOfMemory); }
 
 std::string MarkerName() {
     std::string company;
@@ -125,7 +136,6 @@ protected:
     void SetUp() override {
         machine = FakeMachine();
         modInstallLog::InstallLog.clear();
-        InstallerUi::ErrorBoxShown = false;
         frmMain::SystemFolder.clear();
         reg::RegAccessMask = 0;
         reg::RegRootKey = nullptr;
@@ -135,7 +145,7 @@ protected:
     void TearDown() override { modInstallLog::InstallLog.clear(); }
 
     void InstallTool(const std::wstring& folder) {
-        machine.systemFolder.assign(folder.begin(), folder.end());
+        machine.systemFolder = ToAnsi(folder);
         machine.files = {folder + L"\\RegSvr32.exe", folder + L"\\TVex.DLL"};
     }
 
@@ -165,6 +175,7 @@ protected:
     }
 
     UiRecorder ui;
+    ApiOverride<decltype(frmMain::api.GetCommandLineW)> commandLine_{frmMain::api.GetCommandLineW, CommandLineWithout};
     ApiOverride<decltype(modInstallLog::api.GetLocalTime)> clock_{modInstallLog::api.GetLocalTime, FixedLocalTime};
     ApiOverride<decltype(frmMain::api.IsUserAnAdmin)> admin_{frmMain::api.IsUserAnAdmin, Admin};
     ApiOverride<decltype(modCommonSpecialFolders::api.SHGetSpecialFolderLocation)> folder_{
@@ -189,7 +200,7 @@ protected:
         modCommonShellUtils::api.GetExitCodeProcess, FakeExitCode};
     ApiOverride<decltype(reg::api.RegOpenKeyExA)> openKey_{reg::api.RegOpenKeyExA, FakeOpenKey};
     ApiOverride<decltype(reg::api.RegQueryValueExA)> query_{reg::api.RegQueryValueExA, FakeQueryValue};
-    ApiOverride<decltype(reg::api.RegCreateKeyA)> createKey_{reg::api.RegCreateKeyA, FakeCreateKey};
+    CreateKeyOverride createKey_{FakeCreateKey};
     ApiOverride<decltype(reg::api.RegSetValueExA)> setValue_{reg::api.RegSetValueExA, FakeSetValue};
     ApiOverride<decltype(reg::api.RegCloseKey)> closeKey_{reg::api.RegCloseKey, FakeCloseKey};
 };
@@ -307,4 +318,134 @@ TEST_F(RegistrationRun, WithAnArgumentTheLogIsShownAndYesCopiesTheLogAlone) {
     EXPECT_EQ(ui.clipboard, std::vector<std::wstring>{modInstallLog::InstallLog});
     EXPECT_EQ(Entries().size(), 9u);
     EXPECT_FALSE(InstallerUi::ErrorBoxShown) << "the log box is no error box";
+}
+
+// The shell may give no system folder; the tool's path would then name the
+// root of the current drive, where anyone may plant a program.
+TEST_F(RegistrationRun, WithoutASystemFolderNothingAtTheDrivesRootIsLookedAtOrStarted) {
+    machine.shellFails = true;
+    machine.files = {L"\\RegSvr32.exe", L"\\TVex.DLL"};
+    frmMain::RegisterControl(true);
+
+    const std::wstring error = L"Can't find registration program '\\RegSvr32.exe'";
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, error);
+    EXPECT_EQ(ui.boxes[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{StartLine(), L"User is admin", L"TarvexActiveX not yet registered",
+                                                    error}));
+    EXPECT_TRUE(machine.lookedUp.empty());
+    EXPECT_TRUE(machine.startedCommands.empty());
+}
+
+TEST_F(RegistrationRun, PackageIncompleteTextIsLoggedOnlyWhereNoOneSeesItsBox) {
+    const std::wstring control = L"C:\\windows\\system32\\TVex.DLL";
+    for (const auto station : {UiRecorder::Station::Visible, UiRecorder::Station::Invisible}) {
+        modInstallLog::InstallLog.clear();
+        InstallTool(L"C:\\windows\\system32");
+        machine.files.erase(control);
+        ui.boxes.clear();
+        ui.station = station;
+        InstallerUi::DetectWindowStation();
+        frmMain::RegisterControl(true);
+
+        const bool seen = station == UiRecorder::Station::Visible;
+        const std::wstring text = L"Can't find Tarvex DLL !\r\n\r\nPlease contact " + AppInfo::CompanyName() +
+                                  L": Installation package incomplete\r\n\r\nSystem folder: C:\\windows\\system32"
+                                  L"\r\nOperating system: " + modCommonOsVersion::GetOsName();
+        EXPECT_EQ(ui.boxes.size(), seen ? 1u : 0u);
+        if (seen) {
+            EXPECT_EQ(ui.boxes[0].text, text);
+        }
+        // The text keeps its line breaks: the entry is what the box would have said.
+        std::wstring tail = Stamp() + L": " + control + L" not found\r\n";
+        if (!seen) tail += Stamp() + L": " + text + L"\r\n";
+        const std::wstring& log = modInstallLog::InstallLog;
+        ASSERT_GE(log.size(), tail.size());
+        EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << "seen: " << seen;
+        EXPECT_TRUE(InstallerUi::ErrorBoxShown);
+    }
+}
+
+TEST_F(RegistrationRun, SeenRunEndsWithItsExitCodeAndWritesNoEvent) {
+    InstallTool(L"C:\\windows\\system32");
+    EXPECT_EQ(Program::Run(), Program::kExitSuccess);
+    machine.exitCode = 5;
+    EXPECT_EQ(Program::Run(), Program::kExitFailure);
+    EXPECT_EQ(ui.boxes.size(), 1u);
+    EXPECT_TRUE(ui.events.empty());
+}
+
+// Started as SYSTEM by a deployment tool: no box, the same exit code, and the
+// whole log as one event whose type tells the outcome.
+TEST_F(RegistrationRun, UnseenRunWritesItsWholeLogAsOneEventOfItsOutcome) {
+    ApiOverride<decltype(frmMain::api.GetCommandLineW)> commandLine(frmMain::api.GetCommandLineW,
+                                                                    CommandLineWithArgument);
+    const struct {
+        DWORD toolExitCode;
+        int exitCode;
+        WORD eventType;
+        const wchar_t* lastEntry;
+    } cases[] = {{0, Program::kExitSuccess, EVENTLOG_INFORMATION_TYPE, L"Registration finished"},
+                 {5, Program::kExitFailure, EVENTLOG_ERROR_TYPE, L"Registration finished"}};
+    for (const auto& c : cases) {
+        modInstallLog::InstallLog.clear();
+        InstallerUi::ErrorBoxShown = false;
+        ui.events.clear();
+        InstallTool(L"C:\\windows\\system32");
+        machine.exitCode = c.toolExitCode;
+        ui.station = UiRecorder::Station::Invisible;
+
+        EXPECT_EQ(Program::Run(), c.exitCode);
+
+        EXPECT_TRUE(ui.boxes.empty()) << "no box, the log box included";
+        EXPECT_TRUE(ui.clipboard.empty()) << "the log box counts as answered No";
+        ASSERT_EQ(ui.events.size(), 1u);
+        EXPECT_EQ(ui.events[0].type, c.eventType);
+        EXPECT_EQ(ui.events[0].strings, std::vector<std::wstring>{modInstallLog::InstallLog});
+        const std::vector<std::wstring> entries = Entries();
+        EXPECT_EQ(entries.front(), StartLine()) << "the earlier entries stay";
+        EXPECT_EQ(entries.back(), c.lastEntry);
+    }
+}
+
+TEST_F(RegistrationRun, RunTimeErrorThatEscapesTheRegistrationEndsWithItsBoxAndExitCode1) {
+    InstallTool(L"C:\\windows\\system32");
+    ApiOverride<decltype(frmMain::api.GetCommandLineW)> commandLine(frmMain::api.GetCommandLineW,
+                                                                    CommandLineWithArgument);
+    ui.answers = {IDYES};
+    ui.refuseClipboard = true;
+
+    EXPECT_EQ(Program::Run(), Program::kExitFailure);
+
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[0].style, static_cast<UINT>(MB_YESNO));
+    EXPECT_EQ(ui.boxes[1].text, L"Run-time error '521':\r\n\r\nCan't open Clipboard");
+    EXPECT_EQ(ui.boxes[1].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Entries().back(), L"Registration finished") << "a box that is seen is not logged";
+}
+
+TEST_F(RegistrationRun, UnseenEscapedErrorIsLoggedAndReportedAsAFailure) {
+    ApiOverride<decltype(frmMain::api.GetCommandLineW)> commandLine(frmMain::api.GetCommandLineW, RaisingCommandLine);
+    ui.station = UiRecorder::Station::Invisible;
+
+    EXPECT_EQ(Program::Run(), Program::kExitFailure);
+
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(Entries(), std::vector<std::wstring>{L"Run-time error '7': Out of memory"});
+    ASSERT_EQ(ui.events.size(), 1u);
+    EXPECT_EQ(ui.events[0].type, EVENTLOG_ERROR_TYPE);
+}
+
+TEST_F(RegistrationRun, Cp932SystemFolderKeepsItsDoubleByteNameInTheLogAndCommand) {
+    REQUIRE_CODE_PAGE_932();
+    const std::wstring folder = L"C:\\\u65e5\u672c\\system32";
+    InstallTool(folder);
+    frmMain::RegisterControl(true);
+
+    const std::wstring tool = folder + L"\\RegSvr32.exe";
+    const std::vector<std::wstring> entries = Entries();
+    ASSERT_GE(entries.size(), 4u);
+    EXPECT_EQ(entries[3], L"Registering with " + tool);
+    EXPECT_EQ(machine.startedCommands, std::vector<std::wstring>{tool + L" " + folder + L"\\TVex.DLL /s"});
+    EXPECT_TRUE(ui.boxes.empty()) << "the marker read back";
 }

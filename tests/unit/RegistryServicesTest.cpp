@@ -1,9 +1,12 @@
 #include "ApiOverride.h"
+#include "CodePage.h"
+#include "CreateKeyOverride.h"
 #include "common/modCommonRegistryServices.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -166,7 +169,7 @@ TEST_F(RegistryServices, ReadsBeforeDefaultsAreSetYieldTheDefault) {
 TEST_F(RegistryServices, KeyPathJoinsSubKeyWithOneBackslashAndTrimsNothing) {
     SetRegDefaults();
     ApiOverride<decltype(api.RegOpenKeyExA)> open(api.RegOpenKeyExA, RecordingOpen);
-    ApiOverride<decltype(api.RegCreateKeyA)> create(api.RegCreateKeyA, RecordingCreate);
+    CreateKeyOverride create(RecordingCreate);
     const std::string path(path_.begin(), path_.end());
 
     Read(L"v");
@@ -229,7 +232,7 @@ TEST_F(RegistryServices, ContextIsRestoredWhateverTheCallsOutcome) {
     SetRegString(HKEY_CURRENT_USER, path_, L"", L"written", L"");
     expectRestored("delete");
     {
-        ApiOverride<decltype(api.RegCreateKeyA)> refuse(api.RegCreateKeyA, RefusingCreate);
+        CreateKeyOverride refuse(RefusingCreate);
         SetRegString(HKEY_CURRENT_USER, path_, L"", L"written", L"x");
         expectRestored("refused write");
     }
@@ -245,7 +248,7 @@ TEST_F(RegistryServices, ClosesEveryKeyItOpens) {
     SetRegDefaults();
     WriteA("present", REG_SZ, std::string("here") + '\0');
     ApiOverride<decltype(api.RegOpenKeyExA)> open(api.RegOpenKeyExA, RecordingOpen);
-    ApiOverride<decltype(api.RegCreateKeyA)> create(api.RegCreateKeyA, RecordingCreate);
+    CreateKeyOverride create(RecordingCreate);
     ApiOverride<decltype(api.RegCloseKey)> close(api.RegCloseKey, CountingClose);
 
     Read(L"present");
@@ -257,4 +260,82 @@ TEST_F(RegistryServices, ClosesEveryKeyItOpens) {
 
     EXPECT_EQ(openCount, 4);
     EXPECT_EQ(closeCount, openCount);
+}
+
+// The program keeps its marker in the 32-bit registry view, which a 64-bit
+// build must name to share it with the 32-bit one.
+TEST_F(RegistryServices, MarkerLandsInThe32BitViewOfHklm) {
+    SetRegDefaults();
+    const std::wstring keyPath = L"Software\\TarvexUnitTest-" + std::to_wstring(GetCurrentProcessId());
+    const auto deleteIn = [&](REGSAM view) {
+        HKEY software;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | view, &software) != ERROR_SUCCESS)
+            return;
+        DeleteTree(software, keyPath.substr(sizeof "Software"));
+        RegCloseKey(software);
+    };
+    const auto existsIn = [&](REGSAM view) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (keyPath + L"\\Tarvex_cl_V4").c_str(), 0, KEY_READ | view, &key) !=
+            ERROR_SUCCESS)
+            return false;
+        const bool found = RegQueryValueExW(key, L"Registered", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        return found;
+    };
+    deleteIn(KEY_WOW64_32KEY);
+    deleteIn(KEY_WOW64_64KEY);
+
+    SetRegString(HKEY_LOCAL_MACHINE, keyPath, L"Tarvex_cl_V4", L"Registered", L"marker");
+    std::wstring fallback = L"Not found";
+    EXPECT_EQ(GetRegString(HKEY_LOCAL_MACHINE, keyPath, L"Tarvex_cl_V4", L"Registered", fallback), L"marker");
+    EXPECT_TRUE(existsIn(KEY_WOW64_32KEY));
+    const char* kind = std::getenv("TARVEX_WINE_KIND");
+    if (kind && std::string(kind) == "win64") {
+        EXPECT_FALSE(existsIn(KEY_WOW64_64KEY)) << "64-bit Windows keeps the two views apart";
+    }
+    deleteIn(KEY_WOW64_32KEY);
+}
+
+// In a double-byte code page a character may take two bytes: the registry's
+// limits count bytes, the program's texts characters.
+class RegistryServicesCp932 : public RegistryServices {
+protected:
+    void SetUp() override {
+        REQUIRE_CODE_PAGE_932();
+        RegistryServices::SetUp();
+    }
+    const std::string nichi = "\x93\xfa";  // U+65E5 in code page 932
+};
+
+TEST_F(RegistryServicesCp932, LimitsCountBytesNotCharacters) {
+    SetRegDefaults();
+    SetRegString(HKEY_CURRENT_USER, path_, L"", L"nihon", L"\u65e5\u672c");
+    BYTE data[16] = {};
+    DWORD type = 0, size = sizeof data;
+    ASSERT_EQ(RegQueryValueExA(key_, "nihon", nullptr, &type, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), "\x93\xfa\x96\x7b" + std::string(1, '\0'))
+        << "two double-byte characters and one NUL: 5 bytes";
+
+    std::string bytes1023, bytes1025;
+    for (int i = 0; i < 511; ++i) bytes1023 += nichi;
+    bytes1025 = bytes1023 + nichi;
+    WriteA("dbcs1023", REG_SZ, bytes1023 + '\0');
+    WriteA("dbcs1025", REG_SZ, bytes1025 + '\0');
+    EXPECT_EQ(Read(L"dbcs1023"), std::wstring(511, L'\u65e5'));
+    EXPECT_EQ(Read(L"dbcs1025"), L"<default>") << "512 characters are 1,025 bytes";
+}
+
+TEST_F(RegistryServicesCp932, MarkerUnderADoubleByteKeySurvivesTheRoundTrip) {
+    SetRegDefaults();
+    const std::wstring company = L"\u65e5\u672c\u5546\u4e8b";
+    const std::wstring marker = L"2026/12/08 18:42:13 by TarvexActiveXInstaller \u65e5\u672c";
+    SetRegString(HKEY_CURRENT_USER, path_ + L"\\" + company, L"Tarvex_cl_V4", L"Registered", marker);
+    std::wstring fallback = L"Not found";
+    EXPECT_EQ(GetRegString(HKEY_CURRENT_USER, path_ + L"\\" + company, L"Tarvex_cl_V4", L"Registered", fallback),
+              marker);
+    std::vector<BYTE> data;
+    ASSERT_TRUE(ValueExists(path_ + L"\\" + company + L"\\Tarvex_cl_V4", L"Registered", nullptr, &data));
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(data.data())), marker) << "as the system stores it";
 }

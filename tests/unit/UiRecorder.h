@@ -1,5 +1,8 @@
-// Answers the installer's message boxes and keeps what it showed and what it
-// put on the clipboard, for as long as the recorder lives.
+// Answers the installer's message boxes and keeps what it showed, what it put
+// on the clipboard and the events it wrote, for as long as the recorder
+// lives; it also answers the question whether the window station can be
+// seen. The clipboard calls are faked; the owner window the program makes for
+// them is real.
 #pragma once
 
 #include "ApiOverride.h"
@@ -17,17 +20,40 @@ struct ShownBox {
     UINT style;
 };
 
+struct WrittenEvent {
+    std::wstring source;
+    WORD type;
+    std::vector<std::wstring> strings;
+};
+
 class UiRecorder {
 public:
-    UiRecorder() { active() = this; }
-    ~UiRecorder() { active() = nullptr; }
+    UiRecorder() {
+        active() = this;
+        InstallerUi::WindowStationVisible = true;
+        InstallerUi::ErrorBoxShown = false;
+    }
+    ~UiRecorder() {
+        active() = nullptr;
+        InstallerUi::WindowStationVisible = true;
+    }
     UiRecorder(const UiRecorder&) = delete;
     UiRecorder& operator=(const UiRecorder&) = delete;
 
     // Boxes take these answers in turn; once they run out, every box is answered OK.
     std::deque<int> answers;
     std::vector<ShownBox> boxes;
+    // The texts put on the clipboard, and the window that opened it each time.
     std::vector<std::wstring> clipboard;
+    std::vector<HWND> clipboardOwners;
+    std::vector<bool> ownerWasMessageOnly;
+    bool clipboardOpen = false;
+    bool refuseClipboard = false;
+    // How the window station question is answered: its flags, or no answer.
+    enum class Station { Visible, Invisible, QueryFails } station = Station::Visible;
+    std::vector<WrittenEvent> events;
+    bool refuseEventSource = false;
+    int openEventSources = 0;
 
 private:
     static UiRecorder*& active() {
@@ -42,9 +68,79 @@ private:
         self.answers.pop_front();
         return answer;
     }
-    static void SetClipboard(const std::wstring& text) { active()->clipboard.push_back(text); }
+    static BOOL WINAPI OpenClipboard(HWND owner) {
+        UiRecorder& self = *active();
+        if (self.refuseClipboard) return FALSE;
+        self.clipboardOwners.push_back(owner);
+        bool messageOnly = false;
+        for (HWND found = nullptr; (found = ::FindWindowExW(HWND_MESSAGE, found, nullptr, nullptr)) != nullptr;)
+            messageOnly = messageOnly || found == owner;
+        self.ownerWasMessageOnly.push_back(messageOnly);
+        self.clipboardOpen = true;
+        return TRUE;
+    }
+    static BOOL WINAPI EmptyClipboard() { return active()->clipboardOpen; }
+    // Takes the memory as the clipboard would: it is freed here once read.
+    static HANDLE WINAPI SetClipboardData(UINT format, HANDLE data) {
+        UiRecorder& self = *active();
+        if (!self.clipboardOpen || format != CF_UNICODETEXT) return nullptr;
+        self.clipboard.push_back(static_cast<const wchar_t*>(::GlobalLock(data)));
+        ::GlobalUnlock(data);
+        ::GlobalFree(data);
+        return data;
+    }
+    static BOOL WINAPI CloseClipboard() {
+        active()->clipboardOpen = false;
+        return TRUE;
+    }
+    static void WINAPI NoPause(DWORD) {}
+    static HWINSTA WINAPI ProcessStation() { return reinterpret_cast<HWINSTA>(0x5157); }
+    static BOOL WINAPI StationInformation(HANDLE station, int index, PVOID info, DWORD size, LPDWORD needed) {
+        UiRecorder& self = *active();
+        if (self.station == Station::QueryFails || station != ProcessStation() || index != UOI_FLAGS ||
+            size < sizeof(USEROBJECTFLAGS))
+            return FALSE;
+        *static_cast<USEROBJECTFLAGS*>(info) = {FALSE, FALSE, self.station == Station::Visible ? WSF_VISIBLE : 0u};
+        *needed = sizeof(USEROBJECTFLAGS);
+        return TRUE;
+    }
+    static HANDLE WINAPI RegisterSource(LPCWSTR server, LPCWSTR source) {
+        UiRecorder& self = *active();
+        if (self.refuseEventSource || server != nullptr) return nullptr;
+        ++self.openEventSources;
+        self.events.push_back({source, 0, {}});
+        return reinterpret_cast<HANDLE>(0x3E7);
+    }
+    static BOOL WINAPI Report(HANDLE source, WORD type, WORD, DWORD, PSID, WORD count, DWORD, LPCWSTR* strings,
+                              LPVOID) {
+        UiRecorder& self = *active();
+        if (source != reinterpret_cast<HANDLE>(0x3E7) || self.events.empty()) return FALSE;
+        self.events.back().type = type;
+        self.events.back().strings.assign(strings, strings + count);
+        return TRUE;
+    }
+    static BOOL WINAPI DeregisterSource(HANDLE source) {
+        if (source == reinterpret_cast<HANDLE>(0x3E7)) --active()->openEventSources;
+        return TRUE;
+    }
 
     ApiOverride<decltype(InstallerUi::api.MessageBoxW)> box_{InstallerUi::api.MessageBoxW, &UiRecorder::MessageBox};
-    ApiOverride<decltype(InstallerUi::api.SetClipboardText)> clip_{InstallerUi::api.SetClipboardText,
-                                                                   &UiRecorder::SetClipboard};
+    ApiOverride<decltype(InstallerUi::api.OpenClipboard)> open_{InstallerUi::api.OpenClipboard,
+                                                                &UiRecorder::OpenClipboard};
+    ApiOverride<decltype(InstallerUi::api.EmptyClipboard)> empty_{InstallerUi::api.EmptyClipboard,
+                                                                  &UiRecorder::EmptyClipboard};
+    ApiOverride<decltype(InstallerUi::api.SetClipboardData)> set_{InstallerUi::api.SetClipboardData,
+                                                                  &UiRecorder::SetClipboardData};
+    ApiOverride<decltype(InstallerUi::api.CloseClipboard)> close_{InstallerUi::api.CloseClipboard,
+                                                                  &UiRecorder::CloseClipboard};
+    ApiOverride<decltype(InstallerUi::api.Sleep)> sleep_{InstallerUi::api.Sleep, &UiRecorder::NoPause};
+    ApiOverride<decltype(InstallerUi::api.GetProcessWindowStation)> station_{
+        InstallerUi::api.GetProcessWindowStation, &UiRecorder::ProcessStation};
+    ApiOverride<decltype(InstallerUi::api.GetUserObjectInformationW)> stationInfo_{
+        InstallerUi::api.GetUserObjectInformationW, &UiRecorder::StationInformation};
+    ApiOverride<decltype(InstallerUi::api.RegisterEventSourceW)> register_{InstallerUi::api.RegisterEventSourceW,
+                                                                           &UiRecorder::RegisterSource};
+    ApiOverride<decltype(InstallerUi::api.ReportEventW)> report_{InstallerUi::api.ReportEventW, &UiRecorder::Report};
+    ApiOverride<decltype(InstallerUi::api.DeregisterEventSource)> deregister_{
+        InstallerUi::api.DeregisterEventSource, &UiRecorder::DeregisterSource};
 };

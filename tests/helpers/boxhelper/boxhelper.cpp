@@ -6,7 +6,9 @@
 //   boxhelper wait MS               describe the box and print its text
 //   boxhelper answer yes|no|ok MS   the same, then press the button and wait
 //                                   until the box has gone
-//   boxhelper getclip               print the clipboard's text
+//   boxhelper getclip [unicode|ansi] print the clipboard's text in that format
+//                                   (CF_UNICODETEXT, the default, or CF_TEXT
+//                                   read in the ANSI code page)
 //   boxhelper setclip TEXT          put TEXT on the clipboard ("" empties it)
 //   boxhelper keepalive MS          hold a window open until released or MS is over
 //   boxhelper release MS            end a keepalive and wait until it has gone
@@ -169,14 +171,25 @@ struct ClipboardLock {
     ~ClipboardLock() { if (open) ::CloseClipboard(); }
 };
 
-int GetClipboard() {
+std::wstring FromAnsi(const char* bytes) {
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes, -1, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes, -1, &text[0], size);
+    text.resize(static_cast<size_t>(size - 1));
+    return text;
+}
+
+int GetClipboard(const std::wstring& format) {
+    const bool ansi = format == L"ansi";
+    if (!ansi && format != L"unicode") return Fail(kUsage, L"unknown clipboard format %ls", format.c_str());
     ClipboardLock lock;
     if (!lock.open) return Fail(kFailed, L"cannot open the clipboard");
-    HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-    if (!data) return Fail(kNoText, L"the clipboard holds no text");
-    const wchar_t* text = static_cast<const wchar_t*>(::GlobalLock(data));
+    HANDLE data = ::GetClipboardData(ansi ? CF_TEXT : CF_UNICODETEXT);
+    if (!data) return Fail(kNoText, L"the clipboard holds no %ls text", format.c_str());
+    const void* text = ::GlobalLock(data);
     if (!text) return Fail(kFailed, L"cannot lock the clipboard's text");
-    Print(text);
+    Print(ansi ? FromAnsi(static_cast<const char*>(text)) : std::wstring(static_cast<const wchar_t*>(text)));
     ::GlobalUnlock(data);
     return kOk;
 }
@@ -231,7 +244,7 @@ int Release(DWORD timeoutMs) {
 }
 
 int Usage() {
-    return Fail(kUsage, L"usage: boxhelper [--desktop NAME] wait MS | answer yes|no|ok MS | getclip | setclip TEXT"
+    return Fail(kUsage, L"usage: boxhelper [--desktop NAME] wait MS | answer yes|no|ok MS | getclip [unicode|ansi] | setclip TEXT"
                         L" | keepalive MS | release MS");
 }
 
@@ -260,7 +273,7 @@ int wmain(int argc, wchar_t** argv) {
         return ShowBox(Milliseconds(args[1].c_str()), &box);
     }
     if (command == L"answer" && args.size() == 3) return Answer(args[1], Milliseconds(args[2].c_str()));
-    if (command == L"getclip" && args.size() == 1) return GetClipboard();
+    if (command == L"getclip" && args.size() <= 2) return GetClipboard(args.size() == 2 ? args[1] : L"unicode");
     if (command == L"setclip" && args.size() == 2) return SetClipboard(args[1]);
     if (command == L"keepalive" && args.size() == 2) return KeepAlive(Milliseconds(args[1].c_str()));
     if (command == L"release" && args.size() == 2) return Release(Milliseconds(args[1].c_str()));

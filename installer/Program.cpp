@@ -1,0 +1,65 @@
+#include "Program.h"
+
+#include "InstallerUi.h"
+#include "frmMain.h"
+#include "modInstallLog.h"
+#include "common/NumberText.h"
+#include "common/RuntimeError.h"
+
+#include <string>
+
+namespace Program {
+
+Api api = {::ExitProcess};
+
+namespace {
+
+// As an unhandled run-time error would: a box of its own, with the error's
+// number and standard message. Where no one sees the box, the text goes into
+// the log, which then is all that is left of the run.
+void ReportEscapedError() noexcept {
+    try {
+        const modInstallLog::HandledError error = modInstallLog::CurrentError();
+        const std::wstring number = DecimalText(error.number);
+        const std::wstring message = StandardErrorMessage(error.number);
+        if (!InstallerUi::WindowStationVisible) modInstallLog::AddToLog(L"Run-time error '" + number + L"': " + message);
+        InstallerUi::ShowErrorBox(L"Run-time error '" + number + L"':\r\n\r\n" + message);
+    } catch (...) {
+    }
+}
+
+int RunForm() {
+    try {
+        frmMain::Form_Load();
+    } catch (...) {
+        ReportEscapedError();
+        return kExitFailure;
+    }
+    return InstallerUi::ErrorBoxShown ? kExitFailure : kExitSuccess;
+}
+
+// No one saw the boxes: the log goes where administrators look.
+void Finish(int exitCode) noexcept {
+    if (InstallerUi::WindowStationVisible) return;
+    try {
+        InstallerUi::ReportToEventLog(modInstallLog::InstallLog, exitCode != kExitSuccess);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+int Run() {
+    InstallerUi::DetectWindowStation();
+    const int exitCode = RunForm();
+    Finish(exitCode);
+    return exitCode;
+}
+
+void EndAfterEscapedError() noexcept {
+    ReportEscapedError();
+    Finish(kExitFailure);
+    api.ExitProcess(kExitFailure);
+}
+
+}  // namespace Program

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# check-exe.sh EXE X86|amd64 COMPANY
+# Checks the program's EXE file without running it, for what Wine would never
+# notice: Wine loads imports that old Windows lacks and ignores the PE header's
+# version fields and the manifest's architecture. Reads the file with the
+# mingw-w64 binutils (objdump, windres) and od; prints one line per check and
+# the whole import list; the exit code is the number of failed checks (at most 1).
+set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/imports.sh"
+
+# imports_of EXE: "DLL FUNCTION" for every imported function (FUNCTION "#N" for an ordinal).
+imports_of() {
+    "$OBJDUMP" -p "$1" | awk '
+        /^[ \t]*DLL Name: / { dll = $3; next }
+        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+[^ \t]+/ { print dll, $3; next }
+        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+<none>[ \t]+[0-9a-f]+/ { print dll, "#" $3; next }
+        /^[ \t]*$/ { }'
+}
+
+# le32 FILE OFFSET: the little-endian 32-bit number at OFFSET.
+le32() { od -An -t u4 -j "$2" -N 4 "$1" | tr -d ' '; }
+
+# header_field NAME: a field of objdump's PE header listing.
+header_field() { awk -v name="$1" '$1 == name { print $2; exit }' <<< "$HEADER"; }
+
+# version_at_most MAJOR MINOR LIMIT_MAJOR LIMIT_MINOR
+version_at_most() { [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -le "$4" ]; }; }
+
+failures=0
+ok() { echo "ok: $*"; }
+bad() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+
+# expect_in TEXT WHAT LINE: LINE stands, whole, in TEXT.
+expect_in() { grep -qxF -- "$3" <<< "$1" && ok "$2" || bad "$2: no line '$3'"; }
+
+main() {
+    local exe=$1 arch=$2 company=$3
+    case $arch in
+    X86) OBJDUMP=i686-w64-mingw32-objdump WINDRES=i686-w64-mingw32-windres MAGIC="010b" MAX_OS="5 1" ;;
+    # 64-bit Windows begins with XP x64 (5.2).
+    amd64) OBJDUMP=x86_64-w64-mingw32-objdump WINDRES=x86_64-w64-mingw32-windres MAGIC="020b" MAX_OS="5 2" ;;
+    *) echo "usage: $0 EXE X86|amd64 COMPANY" >&2; return 2 ;;
+    esac
+    [ -f "$exe" ] || { echo "FAIL: no file $exe"; return 1; }
+    HEADER=$("$OBJDUMP" -p "$exe") || { echo "FAIL: $OBJDUMP cannot read $exe"; return 1; }
+    local size
+    size=$(stat -c %s "$exe")
+    # The shipped EXE stays small; the 64-bit variant is only for testing.
+    [ "$arch" = X86 ] && check "size $size bytes is at most 224 KiB" [ "$size" -le $((224 * 1024)) ]
+
+    # ---- PE header
+    check "PE magic $MAGIC" [ "$(header_field Magic)" = "$MAGIC" ]
+    check "subsystem 2 (Windows GUI)" [ "$(header_field Subsystem)" = 00000002 ]
+    local pe time_stamp major minor
+    pe=$(le32 "$exe" 60)
+    time_stamp=$(le32 "$exe" $((pe + 8)))
+    check "no link time in the header (time stamp $time_stamp)" [ "$time_stamp" = 0 ]
+    local field name
+    for field in OSystem Subsystem; do
+        major=$(header_field "Major${field}Version") minor=$(header_field "Minor${field}Version")
+        name=${field/OSystem/operating system}
+        # shellcheck disable=SC2086 # MAX_OS is two numbers
+        check "${name,,} version $major.$minor is at most ${MAX_OS/ /.}" version_at_most "$major" "$minor" $MAX_OS
+    done
+
+    # ---- imports
+    local imports dlls offenders="" dll fn
+    imports=$(imports_of "$exe")
+    dlls=$(awk '{ print $1 }' <<< "$imports" | sort -uf)
+    if [ -z "$imports" ]; then
+        bad "no imports found"
+    elif check_imports $dlls > /dev/null; then
+        ok "imports only Windows' own DLLs: $(tr '\n' ' ' <<< "$dlls")"
+    else
+        check_imports $dlls | sed 's/^FAIL: //' | while IFS= read -r line; do echo "FAIL: $line"; done
+        failures=$((failures + 1))
+    fi
+    if [ "$arch" = X86 ]; then
+        while read -r dll fn; do
+            xp_lacks "$fn" && offenders+="$dll!$fn "
+        done <<< "$imports"
+        if [ -z "$offenders" ]; then ok "imports nothing that Windows XP SP3 lacks"
+        else bad "imports what Windows XP SP3 lacks: $offenders"; fi
+    fi
+
+    # ---- version information and manifest
+    local resources manifest
+    resources=$("$WINDRES" -J coff -i "$exe" -O rc 2>&1) || { bad "$WINDRES cannot read the resources"; resources=; }
+    resources=$(sed 's/^[[:space:]]*//' <<< "$resources")
+    expect_in "$resources" "file version 1.2.0.7" "FILEVERSION 1, 2, 0, 7"
+    expect_in "$resources" "string table German, Unicode" 'BLOCK "040704B0"'
+    expect_in "$resources" "CompanyName $company" "VALUE \"CompanyName\", \"$company\""
+    expect_in "$resources" "FileVersion 1.02.0007" 'VALUE "FileVersion", "1.02.0007"'
+    expect_in "$resources" "ProductVersion 1.02.0007" 'VALUE "ProductVersion", "1.02.0007"'
+    expect_in "$resources" "InternalName" 'VALUE "InternalName", "TarvexActiveXInstaller"'
+    expect_in "$resources" "OriginalFilename" 'VALUE "OriginalFilename", "TarvexActiveXInstaller.exe"'
+    expect_in "$resources" "translation 0x407, 1200" 'VALUE "Translation", 0x407, 1200'
+    # The manifest as text: windres quotes it line by line, quotes doubled.
+    manifest=$(awk '/RT_MANIFEST/ { on = 1; next } on && /^END/ { exit } on && /^"/ { print }' <<< "$resources" |
+               sed 's/^"//; s/\\n"$//; s/"$//; s/""/"/g' | tr '\n' ' ' | tr -s ' ')
+    manifest_has() { grep -qF -- "$1" <<< "$manifest"; }
+    check "manifest: identity TarvexActiveXInstaller 1.1.0.3 for $arch" manifest_has \
+        "<assemblyIdentity name=\"TarvexActiveXInstaller\" version=\"1.1.0.3\" type=\"win32\" processorArchitecture=\"$arch\"/>"
+    check "manifest: Common Controls 6.0.0.0 for $arch" manifest_has \
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"$arch\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+    check "manifest: administrator rights" manifest_has \
+        '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
+    check "manifest: no other architecture" [ "$(grep -o 'processorArchitecture="[^"]*"' <<< "$manifest" | sort -u)" = "processorArchitecture=\"$arch\"" ]
+
+    echo "imported functions:"
+    awk '{ print "  " $1 " " $2 }' <<< "$imports"
+    [ $failures -eq 0 ] && echo "all checks passed" || echo "$failures checks failed"
+    [ $failures -eq 0 ]
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    [ $# -eq 3 ] || { echo "usage: $0 EXE X86|amd64 COMPANY" >&2; exit 2; }
+    main "$@"
+fi

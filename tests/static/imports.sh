@@ -1,0 +1,69 @@
+# shellcheck shell=bash
+# Which imports the program's EXE may have: Windows' own DLLs, and of their
+# functions none that Windows XP lacks. Sourced by check-exe.sh and the bench.
+
+# Windows' own DLLs, present on every Windows the program runs on (XP and
+# later). A compiler's C or C++ runtime (libstdc++, libgcc, libwinpthread,
+# vcruntime, msvcp, ucrtbase and its api-ms-win-crt sets) is not one: the EXE
+# must carry its runtime inside.
+SYSTEM_DLLS="advapi32 comctl32 comdlg32 crypt32 gdi32 imm32 iphlpapi kernel32 msvcrt netapi32
+ntdll ole32 oleaut32 psapi rpcrt4 secur32 setupapi shell32 shlwapi user32 userenv uxtheme
+version winhttp wininet winmm winspool.drv ws2_32 wsock32"
+
+# Functions that 32-bit Windows XP SP3 lacks; its loader refuses to start an
+# EXE that imports any of them. A trailing * stands for any ending.
+XP_LACKS=(
+    # Vista's tick count; the posix thread runtime (winpthreads) brings it along
+    GetTickCount64
+    # Vista's synchronisation: condition variables, slim reader/writer locks,
+    # one-time initialisation, fiber-local storage
+    InitializeConditionVariable SleepConditionVariable* WakeConditionVariable WakeAllConditionVariable
+    InitializeSRWLock AcquireSRWLock* ReleaseSRWLock* TryAcquireSRWLock*
+    InitOnce* Fls*
+    # the ...Ex creators of kernel objects
+    CreateEventEx* CreateMutexEx* CreateSemaphoreEx* CreateWaitableTimerEx* InitializeCriticalSectionEx
+    # Windows 8's precise clock
+    GetSystemTimePreciseAsFileTime
+    # Vista's questions about processes and open files
+    QueryFullProcessImageName* GetFinalPathNameByHandle* GetFileInformationByHandleEx SetFileInformationByHandle
+    # the locale functions that take locale names instead of LCIDs
+    GetLocaleInfoEx LCIDToLocaleName LocaleNameToLCID GetUserDefaultLocaleName GetSystemDefaultLocaleName
+    GetDateFormatEx GetTimeFormatEx GetNumberFormatEx GetCurrencyFormatEx CompareStringEx LCMapStringEx
+    EnumSystemLocalesEx IsValidLocaleName ResolveLocaleName GetCalendarInfoEx FindNLSStringEx
+    # Vista's thread pools
+    *Threadpool* *ThreadpoolCallback*
+    # file-system redirection of WOW64: absent on 32-bit XP
+    Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection Wow64EnableWow64FsRedirection
+    # Vista's registry helpers
+    RegGetValue* RegDeleteKeyEx* RegDeleteTree* RegSetKeyValue* RegCopyTree* RegLoadMUIString*
+    # Vista's shell: known folders and task dialogs
+    SHGetKnownFolderPath SHGetKnownFolderIDList SHCreateItemInKnownFolder TaskDialog*
+    # Vista's DPI awareness
+    SetProcessDPIAware
+)
+
+# is_system_dll NAME: NAME is one of SYSTEM_DLLS, in any case, ".dll" optional.
+is_system_dll() {
+    local name=${1,,}
+    [[ $name == *.dll ]] && name=${name%.dll}
+    [[ -n $name && " ${SYSTEM_DLLS//$'\n'/ } " == *" $name "* ]]
+}
+
+# check_imports NAME...: prints each import that is not a system DLL; false if any.
+check_imports() {
+    local name bad=0
+    for name in "$@"; do
+        is_system_dll "$name" || { echo "FAIL: imports $name, which is not a Windows system DLL"; bad=1; }
+    done
+    return $bad
+}
+
+# xp_lacks FUNCTION: the function is one that Windows XP SP3 lacks.
+xp_lacks() {
+    local pattern
+    for pattern in "${XP_LACKS[@]}"; do
+        # shellcheck disable=SC2053 # the pattern is meant as a glob
+        [[ $1 == $pattern ]] && return 0
+    done
+    return 1
+}

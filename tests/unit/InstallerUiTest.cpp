@@ -1,0 +1,81 @@
+#include "UiRecorder.h"
+#include "common/RuntimeError.h"
+#include "installer/InstallerUi.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+using Station = UiRecorder::Station;
+
+TEST(InstallerUi, OnlyAStationKnownToBeInvisibleCountsAsUnseen) {
+    const struct {
+        Station station;
+        bool visible;
+    } cases[] = {{Station::Visible, true}, {Station::Invisible, false}, {Station::QueryFails, true}};
+    for (const auto& c : cases) {
+        UiRecorder ui;
+        ui.station = c.station;
+        InstallerUi::DetectWindowStation();
+        EXPECT_EQ(InstallerUi::WindowStationVisible, c.visible) << static_cast<int>(c.station);
+    }
+}
+
+TEST(InstallerUi, UnseenBoxesAreAnsweredNoToTheQuestionOkOtherwiseAndNeverShown) {
+    UiRecorder ui;
+    ui.station = Station::Invisible;
+    InstallerUi::DetectWindowStation();
+
+    EXPECT_EQ(InstallerUi::ShowMessage(L"Copy info to clipboard ?", MB_YESNO), IDNO);
+    EXPECT_EQ(InstallerUi::ShowMessage(L"note", MB_OK), IDOK);
+    EXPECT_FALSE(InstallerUi::ErrorBoxShown);
+    InstallerUi::ShowErrorBox(L"Something failed");
+    EXPECT_TRUE(InstallerUi::ErrorBoxShown) << "an unseen error box still makes the run a failed one";
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST(InstallerUi, EventCarriesTheWholeTextAsItsOneStringWithTheRunsType) {
+    const std::wstring log = L"7.12.2026 11:22:33: first\r\n7.12.2026 11:22:34: second\r\n";
+    for (const bool failed : {false, true}) {
+        UiRecorder ui;
+        InstallerUi::ReportToEventLog(log, failed);
+        ASSERT_EQ(ui.events.size(), 1u);
+        EXPECT_EQ(ui.events[0].source, L"TarvexActiveXInstaller");
+        EXPECT_EQ(ui.events[0].type, failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE);
+        EXPECT_EQ(ui.events[0].strings, std::vector<std::wstring>{log});
+        EXPECT_EQ(ui.openEventSources, 0) << "the event source is closed again";
+    }
+    UiRecorder refused;
+    refused.refuseEventSource = true;
+    InstallerUi::ReportToEventLog(log, true);
+    EXPECT_TRUE(refused.events.empty());
+}
+
+TEST(InstallerUi, ClipboardIsOpenedForAMessageOnlyWindowThatIsGoneAfterwards) {
+    UiRecorder ui;
+    InstallerUi::SetClipboardText(L"the log");
+
+    EXPECT_EQ(ui.clipboard, std::vector<std::wstring>{L"the log"});
+    ASSERT_EQ(ui.clipboardOwners.size(), 1u);
+    const HWND owner = ui.clipboardOwners[0];
+    EXPECT_NE(owner, nullptr);
+    EXPECT_EQ(ui.ownerWasMessageOnly, std::vector<bool>{true});
+    EXPECT_FALSE(::IsWindow(owner)) << "the owner window is destroyed after use";
+    EXPECT_FALSE(ui.clipboardOpen);
+}
+
+TEST(InstallerUi, ClipboardThatStaysLockedRaises521AndLeavesNoWindow) {
+    UiRecorder ui;
+    ui.refuseClipboard = true;
+    HWND before = ::FindWindowExW(HWND_MESSAGE, nullptr, L"STATIC", nullptr);
+    try {
+        InstallerUi::SetClipboardText(L"the log");
+        ADD_FAILURE() << "no run-time error";
+    } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.Number(), kErrCantOpenClipboard);
+    }
+    EXPECT_EQ(::FindWindowExW(HWND_MESSAGE, nullptr, L"STATIC", nullptr), before);
+    EXPECT_TRUE(ui.clipboard.empty());
+}
