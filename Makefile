@@ -22,7 +22,10 @@ test: build
 	    ctest --preset $$preset || status=1; \
 	done; exit $$status
 
-demo: build
+# The demo says first which program it runs, and why.
+demo: bootstrap
+	@bash tests/e2e/demo.sh --which
+	@$(MAKE) --no-print-directory build
 	bash tests/e2e/demo.sh build
 
 bench: build

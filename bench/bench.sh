@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Measures TarvexActiveXInstaller against the one-line batch file it replaces,
-# checks that the EXE imports only Windows' own DLLs, and soaks it with
-# alternating good and failing controls. Everything runs in a 64-bit Wine
-# prefix of the bench's own (the program under WOW64), made fresh each time.
+# checks the EXE's file, and soaks it with alternating good and failing
+# controls. Everything runs in a 64-bit Wine prefix of the bench's own, made
+# fresh each time: the 32-bit product under WOW64 where this machine runs
+# 32-bit Windows programs, else its 64-bit variant.
 #
 #   bench.sh BUILD [--runs N] [--soak N]
 #
-# BUILD is a build tree with the test helpers (TARVEX_BUILD_TESTS on). N runs
+# BUILD holds the build trees x86 and x64, with the test helpers. N runs
 # default to BENCH_RUNS or 20, soak runs to BENCH_SOAK or 100 (0 skips it).
 # Figures are printed, never judged; the exit code is non-zero when an import
 # is not a Windows system DLL, a timed run fails, or the soak finds a mismatch.
@@ -42,23 +43,34 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "${BASH_SOURCE[0]}" "$BUILD" --runs "$RUNS" --soak "$SOAK"
 fi
 
-EXE=$BUILD/$PROGRAM_TITLE.exe
-BOXHELPER=$BUILD/tests/boxhelper.exe
-STANDINS=$BUILD/tests/standins
-COMPANY=$(sed -n 's/^TARVEX_COMPANY_NAME:[A-Z]*=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)
-for needed in "$EXE" "$BOXHELPER" "$STANDINS"/{good,fail}/TVex.DLL "$BUILD/libtarvex_core.a"; do
+source "$ROOT/tests/wine-machine.sh"
+if wine32_available; then
+    BITS=32 TREE=$BUILD/x86 ARCH=i686 ARCH_NAME=X86
+    echo "bench: the 32-bit product under WOW64 ($WINE32_REASON)"
+else
+    BITS=64 TREE=$BUILD/x64 ARCH=x86_64 ARCH_NAME=amd64
+    echo "bench: the 64-bit variant, as no 32-bit Windows program runs here ($WINE32_REASON)"
+fi
+WINE=$(wine_loader "$BITS")
+EXE=$TREE/product/$PROGRAM_TITLE.exe
+BOXHELPER=$TREE/tests/boxhelper.exe
+STANDINS=$TREE/tests/standins
+COMPANY=$(sed -n 's/^TARVEX_COMPANY_NAME:[A-Z]*=//p' "$TREE/CMakeCache.txt" 2>/dev/null)
+for needed in "$EXE" "$BOXHELPER" "$STANDINS"/{good,fail}/TVex.DLL "$TREE/libtarvex_core.a"; do
     [ -e "$needed" ] || { echo "missing: $needed (build with the tests)" >&2; exit 2; }
 done
-[ -n "$COMPANY" ] || { echo "no TARVEX_COMPANY_NAME in $BUILD/CMakeCache.txt" >&2; exit 2; }
+[ -n "$COMPANY" ] || { echo "no TARVEX_COMPANY_NAME in $TREE/CMakeCache.txt" >&2; exit 2; }
 
-WORK=$BUILD/bench
+WORK=$TREE/bench
 PREFIX=$BUILD/bench-wine
 SYSDIR=$PREFIX/drive_c/windows/syswow64
 SYSDIR_WIN='C:\windows\syswow64'
-# The tool as the program starts it: the 32-bit one, from the 32-bit system folder.
+# The tool as the program starts it, from the 32-bit system folder: there the
+# 32-bit one; for the 64-bit variant, Wine's 64-bit one put in its place.
 REGSVR32_WIN="$SYSDIR_WIN\\regsvr32.exe"
-CMD_WIN="$SYSDIR_WIN\\cmd.exe"
 CONTROL_WIN="$SYSDIR_WIN\\TVex.DLL"
+# The batch file runs in a command processor of the program's bitness.
+if [ "$BITS" = 32 ]; then CMD_WIN="$SYSDIR_WIN\\cmd.exe"; else CMD_WIN='C:\windows\system32\cmd.exe'; fi
 MARKER_KEY="HKLM\\Software\\$COMPANY\\Tarvex_cl_V4"
 mkdir -p "$WORK"
 status=0
@@ -68,7 +80,7 @@ status=0
 source "$BENCH_DIR/lib.sh"
 source "$BENCH_DIR/soak.sh"
 
-wine_call() { timeout -k 5 "$RUN_TIMEOUT_S" wine "$@"; }
+wine_call() { timeout -k 5 "$RUN_TIMEOUT_S" "$WINE" "$@"; }
 reg32() { wine_call reg "$@" /reg:32; }
 
 # The soak's hands in Wine (soak.sh). The marker's text, empty when it is absent:
@@ -81,7 +93,7 @@ place_control() { cp "$STANDINS/$1/TVex.DLL" "$SYSDIR/TVex.DLL"; }
 run_program() { wine_call "$EXE" >/dev/null 2>&1 </dev/null; }
 # Prints the text of the program's next box and presses its OK; false when none comes.
 answer_error_box() {
-    timeout -k 5 $((BOX_TIMEOUT_MS / 1000 + 10)) wine "$BOXHELPER" answer ok "$BOX_TIMEOUT_MS" \
+    timeout -k 5 $((BOX_TIMEOUT_MS / 1000 + 10)) "$WINE" "$BOXHELPER" answer ok "$BOX_TIMEOUT_MS" \
         >"$WORK/box.txt" 2>"$WORK/box.err" || { head -c 300 "$WORK/box.err"; return 1; }
     tail -n +2 "$WORK/box.txt"
 }
@@ -94,7 +106,7 @@ timed() {
     rm -f "$WORK/time.txt"
     sleep "$SETTLE_S"
     start=$(date +%s%N)
-    timeout -k 5 "$RUN_TIMEOUT_S" /usr/bin/time -v -o "$WORK/time.txt" wine "$@" >/dev/null 2>&1 </dev/null
+    timeout -k 5 "$RUN_TIMEOUT_S" /usr/bin/time -v -o "$WORK/time.txt" "$WINE" "$@" >/dev/null 2>&1 </dev/null
     rc=$?
     echo $(( ($(date +%s%N) - start) / 1000000 )) >> "$WORK/$name.ms"
     sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/time.txt" >> "$WORK/$name.rss"
@@ -104,25 +116,23 @@ timed() {
 # The probe links the program's own ShellAndWait from the build's core library,
 # compiled as the build compiles the program.
 build_probe() {
-    i686-w64-mingw32-g++-posix -std=c++17 -Os -Wall -Wextra -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN \
+    "$ARCH-w64-mingw32-g++-posix" -std=c++17 -Os -Wall -Wextra -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN \
         -DNOMINMAX -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -I"$ROOT" "$BENCH_DIR/probe.cpp" \
-        "$BUILD/libtarvex_core.a" -o "$WORK/probe.exe" -municode -static -static-libgcc -static-libstdc++ -s
+        "$TREE/libtarvex_core.a" -o "$WORK/probe.exe" -municode -static -static-libgcc -static-libstdc++ -s
 }
 
 # ------------------------------------------------------------ size and imports
 
 echo "TarvexActiveXInstaller bench, $(date '+%Y-%m-%d %H:%M %Z')"
 echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-     "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r), $(wine --version)"
+     "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r), $("$WINE" --version)"
 echo
 echo "EXE: $EXE"
-echo "size: $(stat -c %s "$EXE") bytes"
-mapfile -t imports < <(i686-w64-mingw32-objdump -p "$EXE" | sed -n 's/^[[:space:]]*DLL Name: //p')
-echo "imports: ${imports[*]}"
-if [ "${#imports[@]}" -eq 0 ]; then
-    echo "FAIL: no import table found"; status=1
-fi
-check_imports "${imports[@]}" || status=1
+bash "$ROOT/tests/static/check-exe.sh" "$EXE" "$ARCH_NAME" "$COMPANY" > "$WORK/exe-file.txt"
+exe_file_status=$?
+echo "size: $(stat -c %s "$EXE") bytes; imports: $(sed -n "s/^ok: imports only Windows' own DLLs: //p" "$WORK/exe-file.txt")"
+grep '^FAIL' "$WORK/exe-file.txt"
+[ "$exe_file_status" -eq 0 ] || { echo "FAIL: the EXE's file check failed (see $WORK/exe-file.txt)"; status=1; }
 echo
 
 # ------------------------------------------------------------ the prefix
@@ -134,7 +144,7 @@ KEEPALIVE_PID=
 
 cleanup() {
     if [ -n "$KEEPALIVE_PID" ]; then
-        timeout 20 wine "$BOXHELPER" release 10000 >/dev/null 2>&1 || kill "$KEEPALIVE_PID" 2>/dev/null
+        timeout 20 "$WINE" "$BOXHELPER" release 10000 >/dev/null 2>&1 || kill "$KEEPALIVE_PID" 2>/dev/null
         wait "$KEEPALIVE_PID" 2>/dev/null
     fi
     wineserver -k 2>/dev/null
@@ -149,12 +159,13 @@ if [ -d "$PREFIX" ]; then   # a bench stopped by force may have left its wineser
 fi
 rm -rf "$PREFIX"
 echo "creating a fresh 64-bit prefix: $PREFIX"
-"$ROOT/tests/wineprefix.sh" create "$PREFIX" win64 || exit 1
+"$ROOT/tests/wineprefix.sh" create "$PREFIX" win64 "$BITS" || exit 1
 wineserver -p   # kept warm for the bench's lifetime
 # Wine's desktop process ends a few seconds after the last window closes and
 # would start again for the next run: a window held open keeps it warm for all.
-timeout -k 5 $((KEEPALIVE_MS / 1000 + 60)) wine "$BOXHELPER" keepalive "$KEEPALIVE_MS" >/dev/null 2>&1 &
+timeout -k 5 $((KEEPALIVE_MS / 1000 + 60)) "$WINE" "$BOXHELPER" keepalive "$KEEPALIVE_MS" >/dev/null 2>&1 &
 KEEPALIVE_PID=$!
+[ "$BITS" = 64 ] && cp "$PREFIX/drive_c/windows/system32/regsvr32.exe" "$SYSDIR/regsvr32.exe"
 place_control good
 rm -f "$WORK"/*.ms "$WORK"/*.rss
 
@@ -208,8 +219,16 @@ row "c) regsvr32 /s TVex.DLL alone" c
 row "n) b started by name: wine cmd /c regsvr32 ..." n
 A=$(median "$WORK/a.ms") B=$(median "$WORK/b.ms") C=$(median "$WORK/c.ms") N=$(median "$WORK/n.ms")
 echo "  median ratios: a/b = $(ratio "$A" "$B"), a/c = $(ratio "$A" "$C")   (a/n = $(ratio "$A" "$N"))"
+if [ -s "$WORK/e.ms" ]; then
+    # What the program's own wait allows at best: starting an EXE of its
+    # bitness, the tool's run, and the first look at its exit code after 100 ms.
+    FLOOR=$(awk -v e="$(median "$WORK/e.ms")" -v c="$C" 'BEGIN { printf "%.1f", e + c + 100 }')
+    echo "  floor of the program's wait: e) empty $BITS-bit EXE $(median "$WORK/e.ms") + c) regsvr32 alone $C" \
+         "+ 100 ms first poll = $FLOOR ms; a/floor = $(ratio "$A" "$FLOOR")"
+    echo "  (the tool runs during the first poll's 100 ms, so a can come in under this sum)"
+fi
 echo "  b starts $CMD_WIN and c $REGSVR32_WIN by path, as a"
-echo "  32-bit installation package would; in b, the 32-bit cmd.exe finds the same 32-bit"
+echo "  $BITS-bit installation package would; in b, the $BITS-bit cmd.exe finds the same $BITS-bit"
 echo "  regsvr32.exe that the program starts. n is b as typed at a prompt, timed after the"
 echo "  rest: Wine then starts cmd.exe through its own start.exe, one process more, which"
 echo "  Windows does not."
@@ -240,7 +259,7 @@ breakdown() {
     line "     the tool's run waited for on its process handle" "$W"
     line "     the poll's share: the wait past the tool's end" "$(minus "$P" "$W")"
     line "   the rest: start, DLLs, checks, marker, exit" "$(minus "$A" "$P")"
-    line "     e) an empty 32-bit EXE of this build, started and ended (above)" "$E"
+    line "     e) an empty $BITS-bit EXE of this build, started and ended (above)" "$E"
     line "     loading advapi32, ole32, shell32, version" "$L"
     line "     the program's own steps (what is left)" "$(minus "$(minus "$(minus "$A" "$P")" "$E")" "$L")"
     line "b) the batch-file way, whole call (above)" "$B"
@@ -255,7 +274,7 @@ if [ "$ways" = "a b c e" ]; then
     echo
     echo "where the program's time goes (medians in ms; in-process figures from bench/probe.cpp,"
     echo "which links the program's own ShellAndWait):"
-    row "e) an empty 32-bit EXE of this build (bench/probe.cpp)" e
+    row "e) an empty $BITS-bit EXE of this build (bench/probe.cpp)" e
     breakdown
 fi
 
