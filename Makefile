@@ -20,7 +20,7 @@ test: build
 	@bash tests/wine-machine.sh explain
 	@status=0; for preset in $(PRESETS); do \
 	    ctest --preset $$preset || status=1; \
-	done; exit $$status
+	done; bash tests/wine-machine.sh explain; exit $$status
 
 # The demo says first which program it runs, and why.
 demo: bootstrap
