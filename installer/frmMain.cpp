@@ -123,8 +123,8 @@ void ShowPackageIncomplete(const std::wstring& what) {
     const std::wstring company = AppInfo::CompanyName();
     const std::wstring osName = modCommonOsVersion::GetOsName();
     const std::wstring text = L"Can't find Tarvex " + what + L" !\r\n\r\nPlease contact " + company +
-                              L": Installation package incomplete\r\n\r\nSystem folder: " + SystemFolder +
-                              L"\r\nOperating system: " + osName;
+                             L": Installation package incomplete\r\n\r\nSystem folder: " + SystemFolder +
+                             L"\r\nOperating system: " + osName;
     // A box no one can see would lose the text: the log keeps it then.
     if (!InstallerUi::WindowStationVisible) AddToLog(text);
     InstallerUi::ShowErrorBox(text);
