@@ -15,7 +15,7 @@ imports_of() {
         /^[ \t]*DLL Name: / { dll = $3; next }
         dll != "" && /^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+[^ \t]+/ { print dll, $3; next }
         dll != "" && /^[ \t]*[0-9a-f]+[ \t]+<none>[ \t]+[0-9a-f]+/ { print dll, "#" $3; next }
-        /^[ \t]*$/ { }'
+        /^[ \t]*$/ { dll = "" }'
 }
 
 # le32 FILE OFFSET: the little-endian 32-bit number at OFFSET.
