@@ -35,6 +35,8 @@ e2e_init() {
     esac
     TOOL=$SYSDIR/regsvr32.exe
     TOOL_64=$WINEPREFIX/drive_c/windows/system32/regsvr32.exe
+    # Kept in the prefix, outside drive C, so that they go with the prefix they came from.
+    TOOL_ORIGINAL=$WINEPREFIX/e2e-regsvr32.exe.orig TOOL_WAS_ABSENT=$WINEPREFIX/e2e-regsvr32.exe.absent
     # The control registers itself in its own bitness's view; the marker is in the 32-bit one.
     CLASS_VIEW=/reg:$BITS
     MARKER_KEY="HKLM\\Software\\$COMPANY\\Tarvex_cl_V4"
@@ -90,14 +92,13 @@ place_control() { cp "$STANDINS/$1/TVex.DLL" "$SYSDIR/TVex.DLL"; }
 # the end. A run stopped earlier may have left the tool replaced; the copy
 # it kept is the original.
 save_tool() {
-    TOOL_ORIGINAL=$WINEPREFIX/e2e-regsvr32.exe.orig TOOL_WAS_ABSENT=$WINEPREFIX/e2e-regsvr32.exe.absent
     [ -e "$TOOL_ORIGINAL" ] || [ -e "$TOOL_WAS_ABSENT" ] && return 0
     if [ -e "$TOOL" ]; then cp "$TOOL" "$TOOL_ORIGINAL"; else : > "$TOOL_WAS_ABSENT"; fi
 }
 
 # Puts the tool the program is to find in place: the folder's own for a
 # 32-bit build, Wine's 64-bit one for a 64-bit build (a 64-bit tool is what
-# registers a 64-bit control). Call save_tool first.
+# registers a 64-bit control). e2e_init has saved the folder's own.
 place_tool() {
     local wanted=$TOOL_ORIGINAL
     [ "$BITS" = 64 ] && wanted=$TOOL_64

@@ -74,7 +74,7 @@ main() {
     elif check_imports $dlls > /dev/null; then
         ok "imports only Windows' own DLLs: $(tr '\n' ' ' <<< "$dlls")"
     else
-        check_imports $dlls | sed 's/^FAIL: //' | while IFS= read -r line; do echo "FAIL: $line"; done
+        check_imports $dlls
         failures=$((failures + 1))
     fi
     if [ "$arch" = X86 ]; then
