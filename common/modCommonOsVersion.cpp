@@ -3,7 +3,7 @@
 #include "common/modCommonOsVersion.h"
 
 #include "common/RuntimeError.h"
-#include "installer/modInstallLog.h"
+#include "common/CommonCallbacks.h"
 
 #include <iterator>
 #include <optional>
@@ -12,7 +12,7 @@ namespace modCommonOsVersion {
 
 Api api = {
     ::GetVersionExA, ::GetSystemInfo, ::GetCurrentProcess, ::GetModuleHandleW, ::GetProcAddress,
-    modInstallLog::ReportDiagnostic,
+    CommonCallbacks::ReportDiagnostic,
 };
 
 bool OsVersionCached = false;
@@ -159,7 +159,7 @@ bool IsWow64() {
         FindIsWow64Process()(process, &wow64);
         return wow64 != FALSE;
     } catch (const RuntimeError&) {
-        api.ReportDiagnostic(L"Can't check for 64 bit OS" + modInstallLog::GetErrorText(), false);
+        api.ReportDiagnostic(L"Can't check for 64 bit OS" + CommonCallbacks::GetErrorText(), false);
         return false;
     }
 }
@@ -189,6 +189,13 @@ OsVersion GetOsVersion() {
     }
     OsVersionCached = true;
     return OsVersionCode;
+}
+
+DWORD GetNtMajorVersion() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!api.GetVersionExA(&info) || info.dwPlatformId != VER_PLATFORM_WIN32_NT) return 0;
+    return info.dwMajorVersion;
 }
 
 std::wstring GetOsName() {

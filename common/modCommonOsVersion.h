@@ -19,6 +19,10 @@ bool IsWow64();
 bool Is64BitProcessor();
 OsVersion GetOsVersion();
 std::wstring GetOsName();
+// The NT major version as the version query reports it (6 for Vista to 8, and
+// for later systems that the program's manifest does not name); 0 when the
+// query fails or the system is no NT. Asks the system each time; keeps nothing.
+DWORD GetNtMajorVersion();
 
 // The Windows entry points the module calls, and the diagnostic hook it reports to.
 // IsWow64Process is looked up at run time: old kernels lack it.

@@ -1,6 +1,7 @@
-// The wait holds the process handle that process creation returns, from the
-// start: a process that ends at once can't be missed, and the handle's
-// signalled state tells an exit code of 259 (STILL_ACTIVE) from a running process.
+// Starting a program and waiting for it to end. The wait holds the process
+// handle that process creation returns, from the start: a process that ends at
+// once can't be missed, the handle's signalled state tells an exit code of 259
+// (STILL_ACTIVE) from a running process, and an overdue process can be ended through it.
 #include "modCommonShellUtils.h"
 
 #include "RuntimeError.h"
@@ -15,6 +16,8 @@ Api api = {
     ::CloseHandle,
     ::WaitForSingleObject,
     ::GetExitCodeProcess,
+    ::TerminateProcess,
+    ::GetTickCount,
     ::Sleep,
     ::PeekMessageW,
     ::TranslateMessage,
@@ -31,6 +34,8 @@ struct KernelHandleTraits {
 using KernelHandle = UniqueResource<HANDLE, KernelHandleTraits>;
 
 constexpr DWORD kPollIntervalMs = 100;
+// Ending a process is asynchronous; it is normally gone at once.
+constexpr DWORD kTerminationWaitMs = 5000;
 
 // The show command for a window style code; an unknown code raises error 5.
 WORD ShowCommandFor(long windowStyle) {
@@ -77,16 +82,30 @@ KernelHandle StartProcess(const std::wstring& commandLine, WORD showCommand) {
     return process;
 }
 
-// Polls until the process has ended; kExitCodeUnknown when its code can't be read.
-long WaitForExitCode(HANDLE process) {
+// Whatever the process does once its time is up, the outcome is the time-out:
+// never a success that came too late to be trusted.
+WaitOutcome EndOverdueProcess(HANDLE process) {
+    api.TerminateProcess(process, static_cast<UINT>(kExitCodeTimedOut));
+    api.WaitForSingleObject(process, kTerminationWaitMs);
+    return {kExitCodeTimedOut, true};
+}
+
+// Polls until the process has ended or outlived limitMs; kExitCodeUnknown
+// when its code can't be read. Tick counts wrap after 49 days; their
+// difference stays right.
+WaitOutcome WaitForExitCode(HANDLE process, DWORD limitMs) {
+    const DWORD started = api.GetTickCount();
     for (;;) {
         ProcessPendingMessages();
         api.Sleep(kPollIntervalMs);
         const DWORD state = api.WaitForSingleObject(process, 0);
-        if (state == WAIT_TIMEOUT) continue;
+        if (state == WAIT_TIMEOUT) {
+            if (limitMs != kNoTimeLimit && api.GetTickCount() - started >= limitMs) return EndOverdueProcess(process);
+            continue;
+        }
         DWORD exitCode = 0;
-        if (state != WAIT_OBJECT_0 || !api.GetExitCodeProcess(process, &exitCode)) return kExitCodeUnknown;
-        return static_cast<long>(exitCode);
+        if (state != WAIT_OBJECT_0 || !api.GetExitCodeProcess(process, &exitCode)) return {kExitCodeUnknown, false};
+        return {static_cast<long>(exitCode), false};
     }
 }
 
@@ -101,9 +120,13 @@ void ProcessPendingMessages() {
 }
 
 long ShellAndWait(const std::wstring& commandLine, long windowStyle) {
+    return ShellAndWaitAtMost(commandLine, windowStyle, kNoTimeLimit).exitCode;
+}
+
+WaitOutcome ShellAndWaitAtMost(const std::wstring& commandLine, long windowStyle, DWORD limitMs) {
     const WORD showCommand = ShowCommandFor(windowStyle);
     const KernelHandle process = StartProcess(commandLine, showCommand);
-    return WaitForExitCode(process.get());
+    return WaitForExitCode(process.get(), limitMs);
 }
 
 }  // namespace modCommonShellUtils

@@ -10,6 +10,14 @@ namespace modCommonShellUtils {
 // Returned when the started process's exit code can't be read: never 0, so
 // that a caller can't take an unknown outcome for success.
 inline constexpr long kExitCodeUnknown = -1;
+// The exit code given to a process ended for outliving its time limit (ERROR_TIMEOUT).
+inline constexpr long kExitCodeTimedOut = ERROR_TIMEOUT;
+inline constexpr DWORD kNoTimeLimit = INFINITE;
+
+struct WaitOutcome {
+    long exitCode;
+    bool timedOut;  // the process outlived its limit and was ended with kExitCodeTimedOut
+};
 
 // Starts the command line with the given window style code and returns the
 // process's exit code. Style codes: 0 hidden, 1 normal, 2 minimized, 3 maximized,
@@ -18,6 +26,9 @@ inline constexpr long kExitCodeUnknown = -1;
 // not found), 70 (access denied) or 5 (anything else). Waits without a time
 // limit, handling this thread's window messages every 100 ms.
 long ShellAndWait(const std::wstring& commandLine, long windowStyle);
+// As ShellAndWait, but a process still running after limitMs milliseconds
+// (kNoTimeLimit: none) is ended through its handle, and the wait returns once it has gone.
+WaitOutcome ShellAndWaitAtMost(const std::wstring& commandLine, long windowStyle, DWORD limitMs);
 
 // Lets this thread handle the window messages that are waiting for it, then returns.
 void ProcessPendingMessages();
@@ -28,6 +39,8 @@ struct Api {
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::GetExitCodeProcess) GetExitCodeProcess;
+    decltype(&::TerminateProcess) TerminateProcess;
+    decltype(&::GetTickCount) GetTickCount;
     decltype(&::Sleep) Sleep;
     decltype(&::PeekMessageW) PeekMessageW;
     decltype(&::TranslateMessage) TranslateMessage;

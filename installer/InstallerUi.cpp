@@ -4,6 +4,7 @@
 
 #include "common/RuntimeError.h"
 #include "common/UniqueResource.h"
+#include "common/modCommonOsVersion.h"
 
 #include <cstring>
 
@@ -13,6 +14,8 @@ Api api = {
     ::MessageBoxW,
     ::GetProcessWindowStation,
     ::GetUserObjectInformationW,
+    ::GetCurrentProcessId,
+    ::ProcessIdToSessionId,
     ::CreateWindowExW,
     ::DestroyWindow,
     ::OpenClipboard,
@@ -25,7 +28,7 @@ Api api = {
     ::DeregisterEventSource,
 };
 
-bool WindowStationVisible = true;
+bool RunIsSeen = true;
 bool ErrorBoxShown = false;
 
 namespace {
@@ -93,20 +96,30 @@ UniqueGlobal CopyToGlobal(const std::wstring& text) {
     return memory;
 }
 
-}  // namespace
-
-void DetectWindowStation() {
-    WindowStationVisible = true;
-    // The station's handle belongs to the process and is not closed.
+// True unless the station is known to lack WSF_VISIBLE. The station's handle
+// belongs to the process and is not closed.
+bool StationIsVisible() {
     const HWINSTA station = api.GetProcessWindowStation();
     USEROBJECTFLAGS flags = {};
     DWORD needed = 0;
-    if (!station || !api.GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return;
-    WindowStationVisible = (flags.dwFlags & WSF_VISIBLE) != 0;
+    if (!station || !api.GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// Session 0 holds only services from Windows Vista on (NT 6), however visible
+// its station says it is; on XP and Server 2003 it is the console user's own.
+bool InIsolatedSessionZero() {
+    DWORD session = 0;
+    if (!api.ProcessIdToSessionId(api.GetCurrentProcessId(), &session) || session != 0) return false;
+    return modCommonOsVersion::GetNtMajorVersion() >= 6;
+}
+
+}  // namespace
+
+void DetectWhetherRunIsSeen() { RunIsSeen = StationIsVisible() && !InIsolatedSessionZero(); }
+
 int ShowMessage(const std::wstring& text, UINT style) {
-    if (!WindowStationVisible) return UnattendedAnswer(style);
+    if (!RunIsSeen) return UnattendedAnswer(style);
     return api.MessageBoxW(nullptr, text.c_str(), kProgramTitle, style);
 }
 

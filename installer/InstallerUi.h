@@ -9,12 +9,13 @@
 
 namespace InstallerUi {
 
-// Asks once whether this process's window station can be seen, into
-// WindowStationVisible. A question that can't be answered counts as visible.
-void DetectWindowStation();
-// False on a station no one sees (a deployment tool running the installation
-// as SYSTEM in session 0, say): boxes are then taken as answered, not shown.
-extern bool WindowStationVisible;
+// Asks once whether anyone can see this run, into RunIsSeen. No one can on a
+// window station without WSF_VISIBLE, nor in session 0 from Windows Vista on,
+// which holds services only. A question that can't be answered counts as seen.
+void DetectWhetherRunIsSeen();
+// False where no one sees the run (a deployment tool running the installation
+// as SYSTEM, say): boxes are then taken as answered, not shown.
+extern bool RunIsSeen;
 
 // Shows a box titled with the program's title; returns the button pressed
 // (IDOK, IDYES, IDNO). Where the station can't be seen, shows nothing and
@@ -37,6 +38,8 @@ struct Api {
     decltype(&::MessageBoxW) MessageBoxW;
     decltype(&::GetProcessWindowStation) GetProcessWindowStation;
     decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
+    decltype(&::GetCurrentProcessId) GetCurrentProcessId;
+    decltype(&::ProcessIdToSessionId) ProcessIdToSessionId;
     decltype(&::CreateWindowExW) CreateWindowExW;
     decltype(&::DestroyWindow) DestroyWindow;
     decltype(&::OpenClipboard) OpenClipboard;

@@ -10,9 +10,14 @@
 
 namespace Program {
 
-Api api = {::ExitProcess};
+Api api = {::ExitProcess, ::SetErrorMode};
 
 namespace {
+
+// Where no one sees the run, a crash or a loader's hard error must end the
+// process instead of waiting on a box no one can close. The registration
+// tool inherits the mode; where the run is seen, Windows' own report stays.
+constexpr UINT kUnseenErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
 
 // As an unhandled run-time error would: a box of its own, with the error's
 // number and standard message. Where no one sees the box, the text goes into
@@ -22,7 +27,7 @@ void ReportEscapedError() noexcept {
         const modInstallLog::HandledError error = modInstallLog::CurrentError();
         const std::wstring number = DecimalText(error.number);
         const std::wstring message = StandardErrorMessage(error.number);
-        if (!InstallerUi::WindowStationVisible) modInstallLog::AddToLog(L"Run-time error '" + number + L"': " + message);
+        if (!InstallerUi::RunIsSeen) modInstallLog::AddToLog(L"Run-time error '" + number + L"': " + message);
         InstallerUi::ShowErrorBox(L"Run-time error '" + number + L"':\r\n\r\n" + message);
     } catch (...) {
     }
@@ -40,7 +45,7 @@ int RunForm() {
 
 // No one saw the boxes: the log goes where administrators look.
 void Finish(int exitCode) noexcept {
-    if (InstallerUi::WindowStationVisible) return;
+    if (InstallerUi::RunIsSeen) return;
     try {
         InstallerUi::ReportToEventLog(modInstallLog::InstallLog, exitCode != kExitSuccess);
     } catch (...) {
@@ -50,7 +55,8 @@ void Finish(int exitCode) noexcept {
 }  // namespace
 
 int Run() {
-    InstallerUi::DetectWindowStation();
+    InstallerUi::DetectWhetherRunIsSeen();
+    if (!InstallerUi::RunIsSeen) api.SetErrorMode(kUnseenErrorMode);
     const int exitCode = RunForm();
     Finish(exitCode);
     return exitCode;

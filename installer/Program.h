@@ -20,6 +20,7 @@ void EndAfterEscapedError() noexcept;
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {
     decltype(&::ExitProcess) ExitProcess;
+    decltype(&::SetErrorMode) SetErrorMode;
 };
 extern Api api;
 

@@ -31,6 +31,9 @@ constexpr long kMinimizedNoFocus = 6;
 constexpr wchar_t kMarkerSubKey[] = L"Tarvex_cl_V4";
 constexpr wchar_t kMarkerValue[] = L"Registered";
 constexpr wchar_t kMarkerAbsent[] = L"Not found";
+// Where no one sees the run, nobody can answer a dialog that the control's
+// registration code opens: the tool gets this long, then it is ended.
+constexpr DWORD kUnseenToolLimitMinutes = 5;
 
 std::wstring MarkerKeyPath() { return L"Software\\" + AppInfo::CompanyName(); }
 
@@ -47,11 +50,21 @@ void WriteMarker() {
                                             modInstallLog::NowAsText() + L" by " + kProgramTitle);
 }
 
+// The tool's exit code; where no one sees the run, the time-out's once it is overdue.
+long RunTool(const std::wstring& commandLine) {
+    const DWORD limitMs = InstallerUi::RunIsSeen ? modCommonShellUtils::kNoTimeLimit : kUnseenToolLimitMinutes * 60000;
+    const modCommonShellUtils::WaitOutcome outcome =
+        modCommonShellUtils::ShellAndWaitAtMost(commandLine, kMinimizedNoFocus, limitMs);
+    if (outcome.timedOut)
+        AddToLog(L"Registration program did not end within " + DecimalText(kUnseenToolLimitMinutes) + L" minutes");
+    return outcome.exitCode;
+}
+
 // Runs the tool and judges its exit code; an unreadable marker afterwards is a failed write.
 void RunRegistrationTool() {
     const std::wstring commandLine = RegistrationCommandLine(SystemFolder);
     AddToLog(L"CmdLine " + commandLine);
-    const long exitCode = modCommonShellUtils::ShellAndWait(commandLine, kMinimizedNoFocus);
+    const long exitCode = RunTool(commandLine);
     AddToLog(L"Result " + SignedNumberText(exitCode));
     if (exitCode != 0) {
         ShowError(L"Can't register Tarvex ActiveX control, result " + SignedNumberText(exitCode) + L"!");
@@ -126,7 +139,7 @@ void ShowPackageIncomplete(const std::wstring& what) {
                              L": Installation package incomplete\r\n\r\nSystem folder: " + SystemFolder +
                              L"\r\nOperating system: " + osName;
     // A box no one can see would lose the text: the log keeps it then.
-    if (!InstallerUi::WindowStationVisible) AddToLog(text);
+    if (!InstallerUi::RunIsSeen) AddToLog(text);
     InstallerUi::ShowErrorBox(text);
 }
 

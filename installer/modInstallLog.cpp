@@ -63,12 +63,12 @@ HandledError CurrentError() {
     }
 }
 
-std::wstring GetErrorText() {
-    const HandledError error = CurrentError();
+}  // namespace modInstallLog
+
+std::wstring CommonCallbacks::GetErrorText() {
+    const modInstallLog::HandledError error = modInstallLog::CurrentError();
     return L": " + StandardErrorMessage(error.number) + L" ($" + HexText(static_cast<unsigned long>(error.number)) + L"), Source " +
            error.source;
 }
 
-void ReportDiagnostic(const std::wstring&, bool) {}
-
-}  // namespace modInstallLog
+void CommonCallbacks::ReportDiagnostic(const std::wstring&, bool) {}

@@ -1,6 +1,8 @@
 // The installation log, error boxes and the description of run-time errors.
 #pragma once
 
+#include "common/CommonCallbacks.h"
+
 #include <windows.h>
 
 #include <string>
@@ -13,11 +15,10 @@ extern std::wstring InstallLog;
 void AddToLog(const std::wstring& text);
 // Logs the text, then shows it in a critical error box titled with the program's title.
 void ShowError(const std::wstring& text);
-// Describes the run-time error being handled: ": <message> ($<hex>), Source <source>".
-// Call it only inside a catch block.
-std::wstring GetErrorText();
-// The common library's diagnostic hook; this program drops what it is given.
-void ReportDiagnostic(const std::wstring& message, bool flag);
+// The common library's call-backs, defined here. GetErrorText gives
+// ": <message> ($<hex>), Source <source>"; ReportDiagnostic drops what it is given.
+using CommonCallbacks::GetErrorText;
+using CommonCallbacks::ReportDiagnostic;
 
 // The current local date and time as the user's short date, a space and the long time.
 std::wstring NowAsText();

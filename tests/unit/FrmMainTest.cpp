@@ -39,6 +39,9 @@ struct FakeMachine {
     std::vector<std::wstring> lookedUp;
     std::vector<std::wstring> startedCommands;
     DWORD exitCode = 0;
+    int toolPolls = 0;  // polls the tool still runs for
+    DWORD clock = 0;    // every look at it is a minute later
+    std::vector<std::string> calls;  // error mode, start and end of the tool, in order
     std::map<std::string, std::string> hklm;  // "key path|value name" -> data
     bool refuseWrites = false;
     std::string openKeyPath;
@@ -75,6 +78,7 @@ BOOL WINAPI FakeFindClose(HANDLE) { return TRUE; }
 BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                               LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION started) {
     machine.startedCommands.push_back(commandLine);
+    machine.calls.push_back("CreateProcess");
     *started = {};
     started->hProcess = kFakeHandle;
     started->hThread = kFakeHandle;
@@ -82,7 +86,22 @@ BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES
 }
 BOOL WINAPI FakeCloseHandle(HANDLE) { return TRUE; }
 void WINAPI FakeSleep(DWORD) {}
-DWORD WINAPI FakeWait(HANDLE, DWORD) { return WAIT_OBJECT_0; }
+DWORD WINAPI FakeWait(HANDLE, DWORD milliseconds) {
+    if (milliseconds != 0 || machine.toolPolls == 0) return WAIT_OBJECT_0;
+    --machine.toolPolls;
+    return WAIT_TIMEOUT;
+}
+DWORD WINAPI FakeTickCount() { return machine.clock += 60000; }
+BOOL WINAPI FakeTerminate(HANDLE, UINT code) {
+    machine.calls.push_back("TerminateProcess " + std::to_string(code));
+    machine.exitCode = code;
+    machine.toolPolls = 0;
+    return TRUE;
+}
+UINT WINAPI FakeSetErrorMode(UINT mode) {
+    machine.calls.push_back("SetErrorMode " + std::to_string(mode));
+    return 0;
+}
 BOOL WINAPI FakeExitCode(HANDLE, LPDWORD code) {
     *code = machine.exitCode;
     return TRUE;
@@ -198,6 +217,11 @@ protected:
         modCommonShellUtils::api.WaitForSingleObject, FakeWait};
     ApiOverride<decltype(modCommonShellUtils::api.GetExitCodeProcess)> exitCode_{
         modCommonShellUtils::api.GetExitCodeProcess, FakeExitCode};
+    ApiOverride<decltype(modCommonShellUtils::api.GetTickCount)> clock2_{modCommonShellUtils::api.GetTickCount,
+                                                                         FakeTickCount};
+    ApiOverride<decltype(modCommonShellUtils::api.TerminateProcess)> terminate_{
+        modCommonShellUtils::api.TerminateProcess, FakeTerminate};
+    ApiOverride<decltype(Program::api.SetErrorMode)> errorMode_{Program::api.SetErrorMode, FakeSetErrorMode};
     ApiOverride<decltype(reg::api.RegOpenKeyExA)> openKey_{reg::api.RegOpenKeyExA, FakeOpenKey};
     ApiOverride<decltype(reg::api.RegQueryValueExA)> query_{reg::api.RegQueryValueExA, FakeQueryValue};
     CreateKeyOverride createKey_{FakeCreateKey};
@@ -345,7 +369,7 @@ TEST_F(RegistrationRun, PackageIncompleteTextIsLoggedOnlyWhereNoOneSeesItsBox) {
         machine.files.erase(control);
         ui.boxes.clear();
         ui.station = station;
-        InstallerUi::DetectWindowStation();
+        InstallerUi::DetectWhetherRunIsSeen();
         frmMain::RegisterControl(true);
 
         const bool seen = station == UiRecorder::Station::Visible;
@@ -406,6 +430,42 @@ TEST_F(RegistrationRun, UnseenRunWritesItsWholeLogAsOneEventOfItsOutcome) {
         EXPECT_EQ(entries.front(), StartLine()) << "the earlier entries stay";
         EXPECT_EQ(entries.back(), c.lastEntry);
     }
+}
+
+// Unseen, the tool inherits an error mode without crash or hard-error boxes
+// and gets five minutes; seen, Windows' own mode stays and the wait has no end.
+TEST_F(RegistrationRun, UnseenToolInheritsAQuietErrorModeAndIsEndedAfterFiveMinutes) {
+    const struct {
+        UiRecorder::Station station;
+        std::vector<std::string> calls;
+        int exitCode;
+    } cases[] = {{UiRecorder::Station::Visible, {"CreateProcess"}, Program::kExitSuccess},
+                 {UiRecorder::Station::Invisible,
+                  {"SetErrorMode 32771", "CreateProcess", "TerminateProcess 1460"},
+                  Program::kExitFailure}};
+    for (const auto& c : cases) {
+        modInstallLog::InstallLog.clear();
+        InstallerUi::ErrorBoxShown = false;
+        ui.events.clear();
+        InstallTool(L"C:\\windows\\system32");
+        machine.hklm.clear();
+        machine.calls.clear();
+        machine.exitCode = 0;
+        machine.toolPolls = 20;  // twenty minutes on the fake clock
+        ui.station = c.station;
+
+        EXPECT_EQ(Program::Run(), c.exitCode);
+        EXPECT_EQ(machine.calls, c.calls);
+    }
+    const std::wstring error = L"Can't register Tarvex ActiveX control, result  1460!";
+    const std::vector<std::wstring> entries = Entries();
+    ASSERT_GE(entries.size(), 4u);
+    EXPECT_EQ(std::vector<std::wstring>(entries.end() - 4, entries.end()),
+              (std::vector<std::wstring>{L"Registration program did not end within 5 minutes", L"Result  1460", error,
+                                         L"Registration finished"}));
+    EXPECT_EQ(machine.hklm.count(MarkerName()), 0u) << "no marker after a tool that was ended";
+    ASSERT_EQ(ui.events.size(), 1u);
+    EXPECT_EQ(ui.events[0].type, EVENTLOG_ERROR_TYPE);
 }
 
 TEST_F(RegistrationRun, RunTimeErrorThatEscapesTheRegistrationEndsWithItsBoxAndExitCode1) {

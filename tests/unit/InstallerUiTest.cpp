@@ -1,5 +1,7 @@
+#include "ApiOverride.h"
 #include "UiRecorder.h"
 #include "common/RuntimeError.h"
+#include "common/modCommonOsVersion.h"
 #include "installer/InstallerUi.h"
 
 #include <gtest/gtest.h>
@@ -10,23 +12,49 @@
 
 using Station = UiRecorder::Station;
 
-TEST(InstallerUi, OnlyAStationKnownToBeInvisibleCountsAsUnseen) {
+namespace {
+
+DWORD ntMajor = 0;  // 0: the version query fails
+BOOL WINAPI NtVersion(OSVERSIONINFOA* info) {
+    if (ntMajor == 0) return FALSE;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    info->dwMajorVersion = ntMajor;
+    info->dwMinorVersion = ntMajor == 5 ? 1 : 0;
+    return TRUE;
+}
+
+}  // namespace
+
+// Unseen: a station known to be invisible, or session 0 from Vista (NT 6) on.
+// Any question without an answer counts as seen.
+TEST(InstallerUi, RunIsUnseenOnAnInvisibleStationOrInSessionZeroFromVistaOn) {
+    ApiOverride<decltype(modCommonOsVersion::api.GetVersionExA)> version(modCommonOsVersion::api.GetVersionExA,
+                                                                         NtVersion);
     const struct {
         Station station;
-        bool visible;
-    } cases[] = {{Station::Visible, true}, {Station::Invisible, false}, {Station::QueryFails, true}};
+        long session;  // negative: no answer
+        DWORD ntMajor;
+        bool seen;
+    } cases[] = {{Station::Visible, 1, 10, true},    {Station::Invisible, 1, 10, false},
+                 {Station::QueryFails, 1, 10, true}, {Station::Visible, 0, 6, false},
+                 {Station::Visible, 0, 10, false},   {Station::Visible, 0, 5, true},
+                 {Station::Visible, -1, 10, true},   {Station::Visible, 0, 0, true},
+                 {Station::Invisible, 0, 5, false}};
     for (const auto& c : cases) {
         UiRecorder ui;
         ui.station = c.station;
-        InstallerUi::DetectWindowStation();
-        EXPECT_EQ(InstallerUi::WindowStationVisible, c.visible) << static_cast<int>(c.station);
+        ui.session = c.session;
+        ntMajor = c.ntMajor;
+        InstallerUi::DetectWhetherRunIsSeen();
+        EXPECT_EQ(InstallerUi::RunIsSeen, c.seen)
+            << "station " << static_cast<int>(c.station) << ", session " << c.session << ", NT " << c.ntMajor;
     }
 }
 
 TEST(InstallerUi, UnseenBoxesAreAnsweredNoToTheQuestionOkOtherwiseAndNeverShown) {
     UiRecorder ui;
     ui.station = Station::Invisible;
-    InstallerUi::DetectWindowStation();
+    InstallerUi::DetectWhetherRunIsSeen();
 
     EXPECT_EQ(InstallerUi::ShowMessage(L"Copy info to clipboard ?", MB_YESNO), IDNO);
     EXPECT_EQ(InstallerUi::ShowMessage(L"note", MB_OK), IDOK);

@@ -71,6 +71,18 @@ BOOL WINAPI CreateAndAwaitEnd(LPCWSTR application, LPWSTR commandLine, LPSECURIT
     return created;
 }
 
+// Starts the process for real and keeps a handle of the test's own to it.
+BOOL WINAPI CreateAndKeepHandle(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                                LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
+    const BOOL created = ::CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                          environment, directory, startup, started);
+    if (created)
+        ::DuplicateHandle(::GetCurrentProcess(), started->hProcess, ::GetCurrentProcess(), &record.process,
+                          SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, 0);
+    return created;
+}
+
 BOOL WINAPI RecordingClose(HANDLE handle) {
     record.closed.push_back(handle);
     return ::CloseHandle(handle);
@@ -165,6 +177,26 @@ TEST_F(ShellAndWaitTest, WaitsForAChildThatOutlivesSeveralPolls) {
     EXPECT_EQ(exitCode, 7);
     EXPECT_GE(elapsed, 700);
     EXPECT_GE(polls, 7);
+}
+
+TEST_F(ShellAndWaitTest, ChildThatOutlivesItsLimitIsEndedWithTheTimeOutCode) {
+    ApiOverride create(api.CreateProcessW, CreateAndKeepHandle);
+    const modCommonShellUtils::WaitOutcome outcome =
+        modCommonShellUtils::ShellAndWaitAtMost(ChildCommand(L"0 600000"), kMinimizedNoFocus, 1000);
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_EQ(outcome.exitCode, 1460);
+    ASSERT_NE(record.process, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(record.process, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "the child is gone";
+    DWORD exitCode = 0;
+    EXPECT_TRUE(::GetExitCodeProcess(record.process, &exitCode));
+    EXPECT_EQ(exitCode, 1460u);
+    ::TerminateProcess(record.process, 1);  // should the child still run, it must not outlive the test
+    ::CloseHandle(record.process);
+
+    const modCommonShellUtils::WaitOutcome inTime =
+        modCommonShellUtils::ShellAndWaitAtMost(ChildCommand(L"7 200"), kMinimizedNoFocus, 5000);
+    EXPECT_FALSE(inTime.timedOut);
+    EXPECT_EQ(inTime.exitCode, 7);
 }
 
 TEST_F(ShellAndWaitTest, ClosesTheThreadAndProcessHandlesOnce) {

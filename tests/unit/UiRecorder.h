@@ -30,12 +30,12 @@ class UiRecorder {
 public:
     UiRecorder() {
         active() = this;
-        InstallerUi::WindowStationVisible = true;
+        InstallerUi::RunIsSeen = true;
         InstallerUi::ErrorBoxShown = false;
     }
     ~UiRecorder() {
         active() = nullptr;
-        InstallerUi::WindowStationVisible = true;
+        InstallerUi::RunIsSeen = true;
     }
     UiRecorder(const UiRecorder&) = delete;
     UiRecorder& operator=(const UiRecorder&) = delete;
@@ -49,8 +49,10 @@ public:
     std::vector<bool> ownerWasMessageOnly;
     bool clipboardOpen = false;
     bool refuseClipboard = false;
-    // How the window station question is answered: its flags, or no answer.
+    // How the window station question is answered: its flags, or no answer;
+    // and the session the process runs in (no answer when negative).
     enum class Station { Visible, Invisible, QueryFails } station = Station::Visible;
+    long session = 1;
     std::vector<WrittenEvent> events;
     bool refuseEventSource = false;
     int openEventSources = 0;
@@ -104,6 +106,12 @@ private:
         *needed = sizeof(USEROBJECTFLAGS);
         return TRUE;
     }
+    static BOOL WINAPI SessionOf(DWORD processId, DWORD* session) {
+        const UiRecorder& self = *active();
+        if (self.session < 0 || processId != ::GetCurrentProcessId()) return FALSE;
+        *session = static_cast<DWORD>(self.session);
+        return TRUE;
+    }
     static HANDLE WINAPI RegisterSource(LPCWSTR server, LPCWSTR source) {
         UiRecorder& self = *active();
         if (self.refuseEventSource || server != nullptr) return nullptr;
@@ -138,6 +146,8 @@ private:
         InstallerUi::api.GetProcessWindowStation, &UiRecorder::ProcessStation};
     ApiOverride<decltype(InstallerUi::api.GetUserObjectInformationW)> stationInfo_{
         InstallerUi::api.GetUserObjectInformationW, &UiRecorder::StationInformation};
+    ApiOverride<decltype(InstallerUi::api.ProcessIdToSessionId)> session_{InstallerUi::api.ProcessIdToSessionId,
+                                                                           &UiRecorder::SessionOf};
     ApiOverride<decltype(InstallerUi::api.RegisterEventSourceW)> register_{InstallerUi::api.RegisterEventSourceW,
                                                                            &UiRecorder::RegisterSource};
     ApiOverride<decltype(InstallerUi::api.ReportEventW)> report_{InstallerUi::api.ReportEventW, &UiRecorder::Report};

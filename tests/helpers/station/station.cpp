@@ -5,6 +5,9 @@
 //                                     process's station have WSF_VISIBLE
 //   station run MS PROGRAM [ARG...]   start PROGRAM on a new station's desktop,
 //                                     wait at most MS for it, print its exit code
+//   station here MS PROGRAM [ARG...]  the same on this process's own station
+//                                     (the visible one), for the whole exit code
+//                                     that Wine's own exit status cuts to a byte
 //
 // Exit code: 0 when the program ended in time (its own code is printed), 2
 // when it had to be stopped, 1 for any other failure (told on stderr).
@@ -63,15 +66,15 @@ std::wstring CommandLine(const std::vector<std::wstring>& args) {
     return line;
 }
 
-int Run(DWORD timeoutMs, const std::vector<std::wstring>& args) {
+int Run(bool ownStation, DWORD timeoutMs, const std::vector<std::wstring>& args) {
     HWINSTA station = nullptr;
     HDESK desktop = nullptr;
-    if (!MakeStation(&station, &desktop)) return Fail(L"making the station");
+    if (!ownStation && !MakeStation(&station, &desktop)) return Fail(L"making the station");
     std::wstring desktopPath = std::wstring(kStationName) + L"\\" + kDesktopName;
     std::wstring line = CommandLine(args);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    startup.lpDesktop = &desktopPath[0];
+    if (!ownStation) startup.lpDesktop = &desktopPath[0];
     PROCESS_INFORMATION started = {};
     if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
         return Fail(L"starting the program");
@@ -95,8 +98,8 @@ int Run(DWORD timeoutMs, const std::vector<std::wstring>& args) {
 int wmain(int argc, wchar_t** argv) {
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == L"flags") return Flags();
-    if (args.size() >= 3 && args[0] == L"run")
-        return Run(std::wcstoul(args[1].c_str(), nullptr, 10), {args.begin() + 2, args.end()});
-    std::fputws(L"usage: station flags | station run MS PROGRAM [ARG...]\n", stderr);
+    if (args.size() >= 3 && (args[0] == L"run" || args[0] == L"here"))
+        return Run(args[0] == L"here", std::wcstoul(args[1].c_str(), nullptr, 10), {args.begin() + 2, args.end()});
+    std::fputws(L"usage: station flags | station run|here MS PROGRAM [ARG...]\n", stderr);
     return 1;
 }
