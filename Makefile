@@ -2,8 +2,11 @@
 # make test: build, then run every test this machine can run (unit tests, the
 #            EXE's file checks, version emulation, the end-to-end suite), for
 #            the 32-bit product and its 64-bit variant.
-# Both install what they need first.
-.PHONY: bootstrap build test demo bench clean
+# make package [CONTROL_DLL=path/to/TVex.DLL]: the installation packages of
+#            both trees; the product's ships CONTROL_DLL (by default the
+#            tests' stand-in control), the x64 tree's is a test package.
+# All install what they need first.
+.PHONY: bootstrap build test demo bench package clean
 
 PRESETS = x86 x64
 
@@ -27,6 +30,12 @@ demo: bootstrap
 	@bash tests/e2e/demo.sh --which
 	@$(MAKE) --no-print-directory build
 	bash tests/e2e/demo.sh build
+
+package: bootstrap
+	cmake --preset x86 -DTARVEX_CONTROL_DLL="$(if $(CONTROL_DLL),$(abspath $(CONTROL_DLL)))"
+	cmake --build --preset x86
+	cmake --preset x64 && cmake --build --preset x64
+	@ls -l build/x86/package/*.msi build/x64/package/*.msi
 
 bench: build
 	bash bench/bench.sh build

@@ -136,10 +136,11 @@ stop_wineserver() {
 # folder and what the checks compare with. Exits 77 (skipped) where programs
 # of that bitness can't run here.
 #   --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
-#   --company NAME --clsid {GUID} [--screenshots DIR] [--package FILE.msi]
+#   --company NAME --clsid {GUID} [--screenshots DIR]
+#   [--package FILE.msi --failing-package FILE.msi]   (the package's suite)
 suite_init() {
     local kind bits prefix build exe company clsid
-    SCREENSHOTS= PACKAGE=
+    SCREENSHOTS= PACKAGE= FAILING_PACKAGE=
     while [ $# -gt 0 ]; do
         case $1 in
         --kind) kind=$2 ;;
@@ -151,6 +152,7 @@ suite_init() {
         --clsid) clsid=$2 ;;
         --screenshots) SCREENSHOTS=$2 ;;
         --package) PACKAGE=$2 ;;
+        --failing-package) FAILING_PACKAGE=$2 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
         esac
         shift 2

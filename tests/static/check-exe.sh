@@ -8,6 +8,7 @@
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/imports.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # imports_of EXE: "DLL FUNCTION" for every imported function (FUNCTION "#N" for an ordinal).
 imports_of() {
@@ -26,11 +27,6 @@ header_field() { awk -v name="$1" '$1 == name { print $2; exit }' <<< "$HEADER";
 
 # version_at_most MAJOR MINOR LIMIT_MAJOR LIMIT_MINOR
 version_at_most() { [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -le "$4" ]; }; }
-
-failures=0
-ok() { echo "ok: $*"; }
-bad() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
 
 # expect_in TEXT WHAT LINE: LINE stands, whole, in TEXT.
 expect_in() { grep -qxF -- "$3" <<< "$1" && ok "$2" || bad "$2: no line '$3'"; }
@@ -111,8 +107,7 @@ main() {
 
     echo "imported functions:"
     awk '{ print "  " $1 " " $2 }' <<< "$imports"
-    [ $failures -eq 0 ] && echo "all checks passed" || echo "$failures checks failed"
-    [ $failures -eq 0 ]
+    checks_summary
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -1,0 +1,46 @@
+# The control's installation package (Windows Installer), built with wixl from
+# packaging/TarvexActiveX.wxs out of this tree's program and a control DLL.
+# The x86 tree's package is the product's; the x64 tree's carries the 64-bit
+# variant, for testing where no 32-bit code runs. Without wixl (a native
+# Windows build, say) there is no package.
+find_program(TARVEX_WIXL wixl)
+if(NOT TARVEX_WIXL)
+    message(STATUS "wixl not found: the installation package is not built")
+    return()
+endif()
+
+set(TARVEX_CONTROL_DLL "" CACHE FILEPATH
+    "The control DLL (TVex.DLL) that the package ships; empty: the tests' stand-in control")
+set(TARVEX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# tarvex_add_package(TARGET OUTPUT DLL [DEPENDS...]): OUTPUT, the package of
+# this tree's program and DLL, built with the default target.
+function(tarvex_add_package target output dll)
+    add_custom_command(OUTPUT ${output}
+        COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${TARVEX_PRODUCT_EXE} --dll ${dll}
+                --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER} --out ${output}
+        DEPENDS ${TARVEX_PRODUCT_EXE} ${dll} ${TARVEX_PACKAGING_DIR}/TarvexActiveX.wxs
+                ${TARVEX_PACKAGING_DIR}/build-package.sh
+        VERBATIM)
+    add_custom_target(${target} ALL DEPENDS ${output})
+    add_dependencies(${target} ${TARVEX_PRODUCT_TARGET} ${ARGN})
+endfunction()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TARVEX_PACKAGE ${CMAKE_BINARY_DIR}/package/TarvexActiveX-x64-test.msi)
+else()
+    set(TARVEX_PACKAGE ${CMAKE_BINARY_DIR}/package/TarvexActiveX.msi)
+endif()
+if(TARVEX_CONTROL_DLL)
+    if(NOT EXISTS ${TARVEX_CONTROL_DLL} OR IS_DIRECTORY ${TARVEX_CONTROL_DLL})
+        message(FATAL_ERROR "TARVEX_CONTROL_DLL names no file: ${TARVEX_CONTROL_DLL}")
+    endif()
+    set(TARVEX_PACKAGE_DLL ${TARVEX_CONTROL_DLL})
+    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_PACKAGE_DLL})
+elseif(TARVEX_BUILD_TESTS)
+    set(TARVEX_PACKAGE_DLL ${CMAKE_BINARY_DIR}/tests/standins/good/TVex.DLL)
+    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_PACKAGE_DLL} tvex_standin_good)
+else()
+    message(STATUS "no control DLL: set TARVEX_CONTROL_DLL to build the installation package")
+    unset(TARVEX_PACKAGE)
+endif()
