@@ -13,17 +13,27 @@ set(TARVEX_CONTROL_DLL "" CACHE FILEPATH
     "The control DLL (TVex.DLL) that the package ships; empty: the tests' stand-in control")
 set(TARVEX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-# tarvex_add_package(TARGET OUTPUT DLL [DEPENDS...]): OUTPUT, the package of
-# this tree's program and DLL, built with the default target.
-function(tarvex_add_package target output dll)
-    add_custom_command(OUTPUT ${output}
-        COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${TARVEX_PRODUCT_EXE} --dll ${dll}
-                --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER} --out ${output}
-        DEPENDS ${TARVEX_PRODUCT_EXE} ${dll} ${TARVEX_PACKAGING_DIR}/TarvexActiveX.wxs
-                ${TARVEX_PACKAGING_DIR}/build-package.sh
+# tarvex_add_package(TARGET OUTPUT EXE DLL [DEPENDS...]): OUTPUT, the package
+# of that program and DLL, built with the default target.
+function(tarvex_add_package target output exe dll)
+    set(commands COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${exe} --dll ${dll}
+                         --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER})
+    if(exe STREQUAL TARVEX_SIGNED_EXE)
+        # A signed program goes into a signed package.
+        get_filename_component(name ${output} NAME)
+        set(unsigned ${CMAKE_BINARY_DIR}/package-unsigned/${name})
+        list(APPEND commands --out ${unsigned} COMMAND bash ${TARVEX_SIGN_TOOL} package ${unsigned} ${output})
+        set(depends signed_program)
+    else()
+        list(APPEND commands --out ${output})
+        set(depends ${TARVEX_PRODUCT_TARGET})
+    endif()
+    add_custom_command(OUTPUT ${output} ${commands}
+        DEPENDS ${exe} ${dll} ${TARVEX_PACKAGING_DIR}/TarvexActiveX.wxs ${TARVEX_PACKAGING_DIR}/build-package.sh
+                ${TARVEX_SIGN_TOOL} ${TARVEX_SIGNING_STATE}
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${output})
-    add_dependencies(${target} ${TARVEX_PRODUCT_TARGET} ${ARGN})
+    add_dependencies(${target} ${depends} ${ARGN})
 endfunction()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -36,10 +46,10 @@ if(TARVEX_CONTROL_DLL)
         message(FATAL_ERROR "TARVEX_CONTROL_DLL names no file: ${TARVEX_CONTROL_DLL}")
     endif()
     set(TARVEX_PACKAGE_DLL ${TARVEX_CONTROL_DLL})
-    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_PACKAGE_DLL})
+    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL})
 elseif(TARVEX_BUILD_TESTS)
     set(TARVEX_PACKAGE_DLL ${CMAKE_BINARY_DIR}/tests/standins/good/TVex.DLL)
-    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_PACKAGE_DLL} tvex_standin_good)
+    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} tvex_standin_good)
 else()
     message(STATUS "no control DLL: set TARVEX_CONTROL_DLL to build the installation package")
     unset(TARVEX_PACKAGE)

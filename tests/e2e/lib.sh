@@ -136,11 +136,11 @@ stop_wineserver() {
 # folder and what the checks compare with. Exits 77 (skipped) where programs
 # of that bitness can't run here.
 #   --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
-#   --company NAME --clsid {GUID} [--screenshots DIR]
+#   --company NAME --clsid {GUID} [--screenshots DIR] [--only SCENARIO]
 #   [--package FILE.msi --failing-package FILE.msi]   (the package's suite)
 suite_init() {
     local kind bits prefix build exe company clsid
-    SCREENSHOTS= PACKAGE= FAILING_PACKAGE=
+    SCREENSHOTS= PACKAGE= FAILING_PACKAGE= ONLY=
     while [ $# -gt 0 ]; do
         case $1 in
         --kind) kind=$2 ;;
@@ -153,6 +153,7 @@ suite_init() {
         --screenshots) SCREENSHOTS=$2 ;;
         --package) PACKAGE=$2 ;;
         --failing-package) FAILING_PACKAGE=$2 ;;
+        --only) ONLY=$2 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
         esac
         shift 2
@@ -435,6 +436,7 @@ run_suite() {
     prepare_prefix
     reset_prefix
     local scenario
+    [ -z "$ONLY" ] || set -- "$ONLY"
     for scenario in "$@"; do run_scenario "$scenario"; done
     echo "$passed passed, $failed failed, $skipped skipped"
     [ "$failed" -eq 0 ]

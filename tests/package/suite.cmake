@@ -9,7 +9,7 @@ if(NOT DEFINED TARVEX_PACKAGE)
 endif()
 set(PACKAGE_SUITE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(CHECK_PACKAGE ${CMAKE_CURRENT_SOURCE_DIR}/static/check-package.sh)
-set(package_check_args ${TARVEX_PRODUCT_EXE} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER})
+set(package_check_args ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER})
 add_test(NAME package_file_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CHECK_PACKAGE} ${TARVEX_PACKAGE} ${package_check_args})
 add_test(NAME package_file_misplaced_${TARVEX_MANIFEST_ARCH}
@@ -19,7 +19,7 @@ set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} package_file_misplaced
 
 set(TEST_PACKAGES ${CMAKE_BINARY_DIR}/tests/packages)
 foreach(control good fail)
-    tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi
+    tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi ${TARVEX_PRODUCT_EXE}
                        ${CMAKE_BINARY_DIR}/tests/standins/${control}/TVex.DLL tvex_standin_${control})
 endforeach()
 
