@@ -2,8 +2,8 @@
 // Trouble goes to the diagnostic hook only; callers see plain answers.
 #include "common/modCommonOsVersion.h"
 
-#include "common/RuntimeError.h"
 #include "common/CommonCallbacks.h"
+#include "common/RuntimeError.h"
 
 #include <iterator>
 #include <optional>

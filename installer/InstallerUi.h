@@ -18,7 +18,7 @@ void DetectWhetherRunIsSeen();
 extern bool RunIsSeen;
 
 // Shows a box titled with the program's title; returns the button pressed
-// (IDOK, IDYES, IDNO). Where the station can't be seen, shows nothing and
+// (IDOK, IDYES, IDNO). Where no one sees the run, shows nothing and
 // answers as an absent user would: No to a question, else OK.
 int ShowMessage(const std::wstring& text, UINT style);
 // A critical error box with an OK button; notes that the run reported trouble.

@@ -217,7 +217,7 @@ protected:
         modCommonShellUtils::api.WaitForSingleObject, FakeWait};
     ApiOverride<decltype(modCommonShellUtils::api.GetExitCodeProcess)> exitCode_{
         modCommonShellUtils::api.GetExitCodeProcess, FakeExitCode};
-    ApiOverride<decltype(modCommonShellUtils::api.GetTickCount)> clock2_{modCommonShellUtils::api.GetTickCount,
+    ApiOverride<decltype(modCommonShellUtils::api.GetTickCount)> ticks_{modCommonShellUtils::api.GetTickCount,
                                                                          FakeTickCount};
     ApiOverride<decltype(modCommonShellUtils::api.TerminateProcess)> terminate_{
         modCommonShellUtils::api.TerminateProcess, FakeTerminate};
