@@ -4,7 +4,7 @@
 # Run it under its own X server (xvfb-run); ctest does (tests/e2e/suite.cmake).
 #
 #   e2e.sh --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
-#          --company NAME --clsid {GUID} [--screenshots DIR]
+#          --company NAME --clsid {GUID} [--screenshots DIR] [--only SCENARIO]
 #
 # --bits is the bitness of the program and of the helpers in the build tree;
 # the scenarios are the same for both. Each scenario starts from a clean prefix
