@@ -60,9 +60,10 @@ long StartErrorNumber(DWORD error) {
 }
 
 // Starts the command line as process creation parses it; a failure raises its run-time error.
-KernelHandle StartProcess(const std::wstring& commandLine, WORD showCommand) {
-    // A NUL inside the text would start a shortened command.
-    if (commandLine.find(L'\0') != std::wstring::npos) RaiseError(kErrInvalidCall);
+KernelHandle StartProcess(const std::wstring& commandLine, WORD showCommand, const std::wstring& currentDirectory) {
+    // A NUL inside either text would start a shortened command or folder.
+    if (commandLine.find(L'\0') != std::wstring::npos || currentDirectory.find(L'\0') != std::wstring::npos)
+        RaiseError(kErrInvalidCall);
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());  // CreateProcessW may write to it
     writable.push_back(L'\0');
 
@@ -71,7 +72,8 @@ KernelHandle StartProcess(const std::wstring& commandLine, WORD showCommand) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showCommand;
     PROCESS_INFORMATION started = {};
-    if (!api.CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    const wchar_t* directory = currentDirectory.empty() ? nullptr : currentDirectory.c_str();
+    if (!api.CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
                             &started)) {
         const DWORD error = GetLastError();
         RaiseError(StartErrorNumber(error));
@@ -123,9 +125,10 @@ long ShellAndWait(const std::wstring& commandLine, long windowStyle) {
     return ShellAndWaitAtMost(commandLine, windowStyle, kNoTimeLimit).exitCode;
 }
 
-WaitOutcome ShellAndWaitAtMost(const std::wstring& commandLine, long windowStyle, DWORD limitMs) {
+WaitOutcome ShellAndWaitAtMost(const std::wstring& commandLine, long windowStyle, DWORD limitMs,
+                               const std::wstring& currentDirectory) {
     const WORD showCommand = ShowCommandFor(windowStyle);
-    const KernelHandle process = StartProcess(commandLine, showCommand);
+    const KernelHandle process = StartProcess(commandLine, showCommand, currentDirectory);
     return WaitForExitCode(process.get(), limitMs);
 }
 

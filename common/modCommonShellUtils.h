@@ -27,8 +27,10 @@ struct WaitOutcome {
 // limit, handling this thread's window messages every 100 ms.
 long ShellAndWait(const std::wstring& commandLine, long windowStyle);
 // As ShellAndWait, but a process still running after limitMs milliseconds
-// (kNoTimeLimit: none) is ended through its handle, and the wait returns once it has gone.
-WaitOutcome ShellAndWaitAtMost(const std::wstring& commandLine, long windowStyle, DWORD limitMs);
+// (kNoTimeLimit: none) is ended through its handle, and the wait returns once
+// it has gone. The process starts in currentDirectory; empty: in this process's.
+WaitOutcome ShellAndWaitAtMost(const std::wstring& commandLine, long windowStyle, DWORD limitMs,
+                               const std::wstring& currentDirectory = std::wstring());
 
 // Lets this thread handle the window messages that are waiting for it, then returns.
 void ProcessPendingMessages();

@@ -2,14 +2,28 @@
 #include "AppInfo.h"
 
 #include "common/NumberText.h"
+#include "common/UniqueResource.h"
 
 #include <vector>
 
 namespace AppInfo {
 
-Api api = {::GetModuleFileNameW, ::GetFileVersionInfoSizeW, ::GetFileVersionInfoW, ::VerQueryValueW};
+Api api = {::GetModuleFileNameW, ::GetSystemDirectoryW, ::LoadLibraryW, ::GetProcAddress, ::FreeLibrary};
 
 namespace {
+
+struct LibraryTraits {
+    static HMODULE invalid() noexcept { return nullptr; }
+    static void close(HMODULE library) noexcept { api.FreeLibrary(library); }
+};
+using Library = UniqueResource<HMODULE, LibraryTraits>;
+
+// version.dll's functions, valid while the library that gave them is loaded.
+struct VersionFunctions {
+    decltype(&::GetFileVersionInfoSizeW) GetFileVersionInfoSizeW;
+    decltype(&::GetFileVersionInfoW) GetFileVersionInfoW;
+    decltype(&::VerQueryValueW) VerQueryValueW;
+};
 
 // The string table the resource script writes: German, Unicode.
 constexpr wchar_t kDefaultStringTable[] = L"040704B0";
@@ -33,15 +47,35 @@ std::wstring FileName() {
     return path.substr(path.find_last_of(L"\\/") + 1);
 }
 
+// The system folder's version.dll, by its full path; empty when it can't be loaded.
+Library LoadVersionLibrary() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = api.GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return Library();
+    return Library(api.LoadLibraryW((std::wstring(folder, length) + L"\\version.dll").c_str()));
+}
+
+template <class Fn>
+bool Resolve(HMODULE library, const char* name, Fn& function) {
+    function = reinterpret_cast<Fn>(reinterpret_cast<void*>(api.GetProcAddress(library, name)));
+    return function != nullptr;
+}
+
+bool ResolveVersionFunctions(HMODULE library, VersionFunctions& version) {
+    return Resolve(library, "GetFileVersionInfoSizeW", version.GetFileVersionInfoSizeW) &&
+           Resolve(library, "GetFileVersionInfoW", version.GetFileVersionInfoW) &&
+           Resolve(library, "VerQueryValueW", version.VerQueryValueW);
+}
+
 // The first translation listed names the string table; without one, ours.
-std::wstring StringTableOf(const std::vector<BYTE>& info) {
+std::wstring StringTableOf(const VersionFunctions& version, const std::vector<BYTE>& info) {
     struct Translation {
         WORD language;
         WORD codePage;
     };
     void* found = nullptr;
     UINT size = 0;
-    if (!api.VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &found, &size) ||
+    if (!version.VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &found, &size) ||
         size < sizeof(Translation))
         return kDefaultStringTable;
     const Translation* first = static_cast<const Translation*>(found);
@@ -62,16 +96,19 @@ std::wstring ProgramName() {
 }
 
 std::wstring CompanyName() {
+    const Library library = LoadVersionLibrary();
+    VersionFunctions version = {};
+    if (!library || !ResolveVersionFunctions(library.get(), version)) return {};
     const std::wstring path = ModulePath();
     DWORD ignored = 0;
-    const DWORD size = api.GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = version.GetFileVersionInfoSizeW(path.c_str(), &ignored);
     if (size == 0) return {};
     std::vector<BYTE> info(size);
-    if (!api.GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
-    const std::wstring query = L"\\StringFileInfo\\" + StringTableOf(info) + L"\\CompanyName";
+    if (!version.GetFileVersionInfoW(path.c_str(), 0, size, info.data())) return {};
+    const std::wstring query = L"\\StringFileInfo\\" + StringTableOf(version, info) + L"\\CompanyName";
     void* found = nullptr;
     UINT length = 0;
-    if (!api.VerQueryValueW(info.data(), query.c_str(), &found, &length) || length == 0) return {};
+    if (!version.VerQueryValueW(info.data(), query.c_str(), &found, &length) || length == 0) return {};
     std::wstring name(static_cast<const wchar_t*>(found), length);
     return name.substr(0, name.find(L'\0'));  // the length may count the terminator
 }

@@ -17,11 +17,15 @@ std::wstring ProgramName();
 std::wstring CompanyName();
 
 // The Windows entry points this module calls; tests swap single entries.
+// The version-information functions come from the system folder's
+// version.dll, loaded by its full path for the one call that needs them:
+// imported, the loader would take a version.dll planted beside the EXE.
 struct Api {
     decltype(&::GetModuleFileNameW) GetModuleFileNameW;
-    decltype(&::GetFileVersionInfoSizeW) GetFileVersionInfoSizeW;
-    decltype(&::GetFileVersionInfoW) GetFileVersionInfoW;
-    decltype(&::VerQueryValueW) VerQueryValueW;
+    decltype(&::GetSystemDirectoryW) GetSystemDirectoryW;
+    decltype(&::LoadLibraryW) LoadLibraryW;
+    decltype(&::GetProcAddress) GetProcAddress;
+    decltype(&::FreeLibrary) FreeLibrary;
 };
 extern Api api;
 

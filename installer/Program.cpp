@@ -10,7 +10,7 @@
 
 namespace Program {
 
-Api api = {::ExitProcess, ::SetErrorMode};
+Api api = {::ExitProcess, ::SetErrorMode, ::GetModuleHandleW, ::GetProcAddress};
 
 namespace {
 
@@ -18,6 +18,18 @@ namespace {
 // process instead of waiting on a box no one can close. The registration
 // tool inherits the mode; where the run is seen, Windows' own report stays.
 constexpr UINT kUnseenErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
+
+// Looked up, not imported: Windows XP lacks the first (so do Vista and 7
+// without KB2533623), and an import of either would keep the EXE from starting there.
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+using SetDllDirectoryWFn = BOOL(WINAPI*)(LPCWSTR);
+constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+template <class Fn>
+Fn KernelFunction(const char* name) {
+    const HMODULE kernel = api.GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(api.GetProcAddress(kernel, name))) : nullptr;
+}
 
 // As an unhandled run-time error would: a box of its own, with the error's
 // number and standard message. Where no one sees the box, the text goes into
@@ -54,7 +66,16 @@ void Finish(int exitCode) noexcept {
 
 }  // namespace
 
+void RestrictDllSearch() {
+    const auto setDefault = KernelFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+    if (setDefault && setDefault(kSearchSystem32)) return;
+    // XP SP1 and later: at least the current directory leaves the search.
+    const auto setDirectory = KernelFunction<SetDllDirectoryWFn>("SetDllDirectoryW");
+    if (setDirectory) setDirectory(L"");
+}
+
 int Run() {
+    RestrictDllSearch();
     InstallerUi::DetectWhetherRunIsSeen();
     if (!InstallerUi::RunIsSeen) api.SetErrorMode(kUnseenErrorMode);
     const int exitCode = RunForm();

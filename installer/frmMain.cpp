@@ -51,10 +51,12 @@ void WriteMarker() {
 }
 
 // The tool's exit code; where no one sees the run, the time-out's once it is overdue.
+// The tool runs in the system folder: the loader searches the current
+// directory for DLLs it finds nowhere else, and ours may be writable by anyone.
 long RunTool(const std::wstring& commandLine) {
     const DWORD limitMs = InstallerUi::RunIsSeen ? modCommonShellUtils::kNoTimeLimit : kUnseenToolLimitMinutes * 60000;
     const modCommonShellUtils::WaitOutcome outcome =
-        modCommonShellUtils::ShellAndWaitAtMost(commandLine, kMinimizedNoFocus, limitMs);
+        modCommonShellUtils::ShellAndWaitAtMost(commandLine, kMinimizedNoFocus, limitMs, SystemFolder);
     if (outcome.timedOut)
         AddToLog(L"Registration program did not end within " + DecimalText(kUnseenToolLimitMinutes) + L" minutes");
     return outcome.exitCode;

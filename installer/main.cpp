@@ -1,6 +1,7 @@
 // Entry point: the whole run, whose exit code tells the installation package
 // how it went.
 #include "Program.h"
+#include "StackGuard.h"
 
 #include <windows.h>
 
@@ -16,3 +17,13 @@ void __verbose_terminate_handler() { Program::EndAfterEscapedError(); }
 #endif
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return Program::Run(); }
+
+#if defined(__MINGW32__)
+// The EXE's entry point (the linker's -e names it): the stack protector's
+// guard gets its value before the C runtime's start-up runs anything of ours.
+extern "C" int WinMainCRTStartup();
+extern "C" __attribute__((no_stack_protector)) int TarvexEntry() {
+    StackGuard::Seed();
+    return WinMainCRTStartup();
+}
+#endif

@@ -256,6 +256,46 @@ scenario_unattended_control_missing() {
     expect_event "$WORK/station.err" error "${expected[@]}"
 }
 
+# ---------------------------------------------------------------- planted DLLs
+
+CANARY_HITS=$WINEPREFIX/drive_c/canary-hits.txt
+SETUP_DIR=$(dirname "$EXE")
+
+# plant_canary NAME: a canary DLL of that name in the program's folder, where
+# the loader looks first for a DLL that is no KnownDLL (Wine: under NAME=n,b).
+plant_canary() { cp "$BUILD/tests/canaries/$1.dll" "$SETUP_DIR/$1.dll"; }
+
+expect_no_canary() {
+    [ ! -e "$CANARY_HITS" ] || fail "a planted DLL ran:" "$(tr -d '\r' < "$CANARY_HITS")"
+}
+
+suite_reset() { rm -f "$CANARY_HITS" "$SETUP_DIR"/*.dll; }
+
+# Windows loads uxtheme.dll, no KnownDLL, for the first box: the one beside
+# the program must not be the one it takes.
+scenario_planted_dll_beside_the_program() {
+    place_control good
+    plant_canary uxtheme
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;uxtheme=n,b" start_installer /x
+    answer no "$WORK/box.txt"
+    await_installer 0
+    expect_no_canary
+}
+
+# Started from its own folder, as administrators start it, the program must
+# not hand that folder to the tool as its current directory: a control's
+# helper DLL loaded by bare name would be searched for there.
+scenario_planted_dll_in_the_current_directory() {
+    place_control dependent
+    plant_canary tvexdep
+    cd "$SETUP_DIR"
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;tvexdep=n,b" start_installer
+    await_installer 0
+    expect_marker_new
+    expect_class_registered
+    expect_no_canary
+}
+
 # ---------------------------------------------------------------- screenshots
 
 SHOT_DESKTOP=tarvex-e2e
@@ -298,6 +338,7 @@ scenario_screenshots() {
 
 scenarios=(silent_success log_box_yes log_box_no second_run control_missing tool_missing
            control_fails control_crashes tool_cannot_start
-           unattended_success unattended_control_fails unattended_control_crashes unattended_control_missing)
+           unattended_success unattended_control_fails unattended_control_crashes unattended_control_missing
+           planted_dll_beside_the_program planted_dll_in_the_current_directory)
 [ -n "$SCREENSHOTS" ] && scenarios+=(screenshots)
 run_suite "end-to-end suite" "${scenarios[@]}"

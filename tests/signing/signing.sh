@@ -78,7 +78,7 @@ check_program() {
     verdict
     check "SHA-256 digest, description TarvexActiveXInstaller" signed_with_sha256_and_description
     check "the signed program passes the EXE file check" \
-        bash "$here/../static/check-exe.sh" "$SIGNED" "$ARCH" "$COMPANY" > "$WORK/check-exe.txt"
+        bash "$here/../static/check-exe.sh" "$SIGNED" "$ARCH" "$COMPANY" "${EXE%.exe}.map" > "$WORK/check-exe.txt"
     grep -E '^(ok: size|FAIL)' "$WORK/check-exe.txt" | sed 's/^/    /'
     check "one byte of code changed: the verification fails" tampered_copy
     check "... osslsigncode rejects it" bash -c '! osslsigncode verify -CAfile "$1" -in "$2" >/dev/null 2>&1' _ \

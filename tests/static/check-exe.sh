@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# check-exe.sh EXE X86|amd64 COMPANY
+# check-exe.sh EXE X86|amd64 COMPANY [MAP]
 # Checks the program's EXE file without running it, for what Wine would never
 # notice: Wine loads imports that old Windows lacks and ignores the PE header's
 # version fields and the manifest's architecture. Reads the file with the
 # mingw-w64 binutils (objdump, windres) and od; prints one line per check and
 # the whole import list; the exit code is the number of failed checks (at most 1).
+# MAP is the link map of the build that made EXE (default: beside it, EXE's
+# name with .map), which the stripped EXE needs for its stack protector's check.
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/imports.sh"
@@ -31,13 +33,41 @@ version_at_most() { [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -le "$4" 
 # expect_in TEXT WHAT LINE: LINE stands, whole, in TEXT.
 expect_in() { grep -qxF -- "$3" <<< "$1" && ok "$2" || bad "$2: no line '$3'"; }
 
+# has_flag HEX BIT: the bit is set in the hexadecimal field.
+has_flag() { (( 16#$1 & $2 )); }
+
+no_seh_registration() { ! "$OBJDUMP" -d "$1" | grep -qE ',%fs:(0x0)?$'; }
+
+# map_address MAP SYMBOL: the symbol's address in the link map.
+map_address() { awk -v name="$2" '$1 ~ /^0x/ && $2 == name { print $1; exit }' "$1"; }
+
+# check_stack_protector EXE MAP: the guard and its handler are ours (not libssp's,
+# which loads DLLs before the program's first line), the entry point is the one
+# that seeds the guard, and many functions check it. The stripped EXE has no
+# symbols: its link map names the addresses.
+check_stack_protector() {
+    local map=$2 fail_at entry image_base entry_point calls
+    [ -f "$map" ] || { bad "stack protector: no link map $map"; return; }
+    check "stack protector: the guard is the program's own" \
+        grep -qE '^ +0x[0-9a-f]+ +0x[0-9a-f]+ .*StackGuard\.cpp\.obj' <(grep -A1 '^ \.data\$__stack_chk_guard' "$map")
+    check "stack protector: no libssp linked" bash -c '! grep -q libssp "$1"' _ "$map"
+    entry=$(map_address "$map" TarvexEntry)
+    image_base=$(header_field ImageBase) entry_point=$(header_field AddressOfEntryPoint)
+    check "stack protector: the entry point is TarvexEntry, which seeds the guard" \
+        [ "$((16#$image_base + 16#$entry_point))" -eq "$((${entry:-0}))" ]
+    fail_at=$(map_address "$map" __stack_chk_fail)
+    calls=0
+    [ -n "$fail_at" ] && calls=$("$OBJDUMP" -d "$1" | grep -cE "call +(0x)?$(printf '%x' $((fail_at)))( |$)")
+    check "stack protector: $calls functions check the guard" [ "$calls" -ge 20 ]
+}
+
 main() {
     local exe=$1 arch=$2 company=$3
     case $arch in
     X86) OBJDUMP=i686-w64-mingw32-objdump WINDRES=i686-w64-mingw32-windres MAGIC="010b" MAX_OS="5 1" ;;
     # 64-bit Windows begins with XP x64 (5.2).
     amd64) OBJDUMP=x86_64-w64-mingw32-objdump WINDRES=x86_64-w64-mingw32-windres MAGIC="020b" MAX_OS="5 2" ;;
-    *) echo "usage: $0 EXE X86|amd64 COMPANY" >&2; return 2 ;;
+    *) echo "usage: $0 EXE X86|amd64 COMPANY [MAP]" >&2; return 2 ;;
     esac
     [ -f "$exe" ] || { echo "FAIL: no file $exe"; return 1; }
     HEADER=$("$OBJDUMP" -p "$exe") || { echo "FAIL: $OBJDUMP cannot read $exe"; return 1; }
@@ -73,6 +103,10 @@ main() {
         check_imports $dlls
         failures=$((failures + 1))
     fi
+    local planted=""
+    for dll in $dlls; do is_known_dll "$dll" || planted+="$dll "; done
+    if [ -z "$planted" ]; then ok "imports only DLLs that Windows takes from its system folder alone"
+    else bad "imports DLLs that a file beside the EXE could stand in for: $planted"; fi
     if [ "$arch" = X86 ]; then
         while read -r dll fn; do
             xp_lacks "$fn" && offenders+="$dll!$fn "
@@ -80,6 +114,20 @@ main() {
         if [ -z "$offenders" ]; then ok "imports nothing that Windows XP SP3 lacks"
         else bad "imports what Windows XP SP3 lacks: $offenders"; fi
     fi
+
+    # ---- hardening
+    local flags
+    flags=$(header_field DllCharacteristics)
+    check "DllCharacteristics $flags: NX_COMPAT (DEP)" has_flag "$flags" 0x100
+    check "DllCharacteristics $flags: DYNAMIC_BASE (ASLR)" has_flag "$flags" 0x40
+    if [ "$arch" = X86 ]; then
+        check "DllCharacteristics $flags: NO_SEH" has_flag "$flags" 0x400
+        # With NO_SEH, Windows would refuse a handler the EXE registered itself.
+        check "no SEH handler registered (no store to %fs:0)" no_seh_registration "$exe"
+    else
+        check "DllCharacteristics $flags: HIGH_ENTROPY_VA" has_flag "$flags" 0x20
+    fi
+    check_stack_protector "$exe" "${4:-${exe%.exe}.map}"
 
     # ---- version information and manifest
     local resources manifest
@@ -111,6 +159,6 @@ main() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    [ $# -eq 3 ] || { echo "usage: $0 EXE X86|amd64 COMPANY" >&2; exit 2; }
+    [ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 EXE X86|amd64 COMPANY [MAP]" >&2; exit 2; }
     main "$@"
 fi

@@ -10,6 +10,12 @@ SYSTEM_DLLS="advapi32 comctl32 comdlg32 crypt32 gdi32 imm32 iphlpapi kernel32 ms
 ntdll ole32 oleaut32 psapi rpcrt4 secur32 setupapi shell32 shlwapi user32 userenv uxtheme
 version winhttp wininet winmm winspool.drv ws2_32 wsock32"
 
+# The DLLs that Windows takes from its system folder alone, whatever lies
+# beside the EXE: KnownDLLs on Windows 7 to 11, and on XP those its list names
+# (all but msvcrt) or that the listed ones load (msvcrt). An elevated program
+# that imports any other may run a DLL planted in its folder.
+KNOWN_DLLS="advapi32 kernel32 msvcrt ole32 shell32 user32"
+
 # Functions that 32-bit Windows XP SP3 lacks; its loader refuses to start an
 # EXE that imports any of them. A trailing * stands for any ending.
 XP_LACKS=(
@@ -42,12 +48,14 @@ XP_LACKS=(
     SetProcessDPIAware
 )
 
-# is_system_dll NAME: NAME is one of SYSTEM_DLLS, in any case, ".dll" optional.
-is_system_dll() {
-    local name=${1,,}
+# in_dll_list LIST NAME: NAME is one of LIST, in any case, ".dll" optional.
+in_dll_list() {
+    local name=${2,,}
     [[ $name == *.dll ]] && name=${name%.dll}
-    [[ -n $name && " ${SYSTEM_DLLS//$'\n'/ } " == *" $name "* ]]
+    [[ -n $name && " ${1//$'\n'/ } " == *" $name "* ]]
 }
+is_system_dll() { in_dll_list "$SYSTEM_DLLS" "$1"; }
+is_known_dll() { in_dll_list "$KNOWN_DLLS" "$1"; }
 
 # check_imports NAME...: prints each import that is not a system DLL; false if any.
 check_imports() {

@@ -38,6 +38,7 @@ struct FakeMachine {
     std::set<std::wstring> files;
     std::vector<std::wstring> lookedUp;
     std::vector<std::wstring> startedCommands;
+    std::vector<std::wstring> startedIn;  // each start's current directory; "(inherited)" for none
     DWORD exitCode = 0;
     int toolPolls = 0;  // polls the tool still runs for
     DWORD clock = 0;    // every look at it is a minute later
@@ -45,6 +46,10 @@ struct FakeMachine {
     std::map<std::string, std::string> hklm;  // "key path|value name" -> data
     bool refuseWrites = false;
     std::string openKeyPath;
+    // What kernel32 offers for restricting the DLL search.
+    bool hasSetDefaultDllDirectories = true;
+    bool setDefaultDllDirectoriesWorks = true;
+    bool hasSetDllDirectory = true;
 };
 FakeMachine machine;
 
@@ -76,8 +81,9 @@ BOOL WINAPI FakeFindNext(HANDLE, LPWIN32_FIND_DATAW) { return FALSE; }
 BOOL WINAPI FakeFindClose(HANDLE) { return TRUE; }
 
 BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
-                              LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION started) {
+                              LPVOID, LPCWSTR directory, LPSTARTUPINFOW, LPPROCESS_INFORMATION started) {
     machine.startedCommands.push_back(commandLine);
+    machine.startedIn.push_back(directory ? directory : L"(inherited)");
     machine.calls.push_back("CreateProcess");
     *started = {};
     started->hProcess = kFakeHandle;
@@ -101,6 +107,22 @@ BOOL WINAPI FakeTerminate(HANDLE, UINT code) {
 UINT WINAPI FakeSetErrorMode(UINT mode) {
     machine.calls.push_back("SetErrorMode " + std::to_string(mode));
     return 0;
+}
+BOOL WINAPI FakeSetDefaultDllDirectories(DWORD flags) {
+    machine.calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+    return machine.setDefaultDllDirectoriesWorks;
+}
+BOOL WINAPI FakeSetDllDirectory(LPCWSTR folder) {
+    machine.calls.push_back(folder ? "SetDllDirectoryW \"" + ToAnsi(folder) + "\"" : "SetDllDirectoryW NULL");
+    return TRUE;
+}
+FARPROC WINAPI FakeKernelEntry(HMODULE module, LPCSTR name) {
+    if (module != ::GetModuleHandleW(L"kernel32.dll")) return nullptr;
+    if (std::strcmp(name, "SetDefaultDllDirectories") == 0 && machine.hasSetDefaultDllDirectories)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(FakeSetDefaultDllDirectories));
+    if (std::strcmp(name, "SetDllDirectoryW") == 0 && machine.hasSetDllDirectory)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(FakeSetDllDirectory));
+    return nullptr;
 }
 BOOL WINAPI FakeExitCode(HANDLE, LPDWORD code) {
     *code = machine.exitCode;
@@ -222,6 +244,7 @@ protected:
     ApiOverride<decltype(modCommonShellUtils::api.TerminateProcess)> terminate_{
         modCommonShellUtils::api.TerminateProcess, FakeTerminate};
     ApiOverride<decltype(Program::api.SetErrorMode)> errorMode_{Program::api.SetErrorMode, FakeSetErrorMode};
+    ApiOverride<decltype(Program::api.GetProcAddress)> kernelEntry_{Program::api.GetProcAddress, FakeKernelEntry};
     ApiOverride<decltype(reg::api.RegOpenKeyExA)> openKey_{reg::api.RegOpenKeyExA, FakeOpenKey};
     ApiOverride<decltype(reg::api.RegQueryValueExA)> query_{reg::api.RegQueryValueExA, FakeQueryValue};
     CreateKeyOverride createKey_{FakeCreateKey};
@@ -268,6 +291,8 @@ TEST_F(RegistrationRun, SuccessLogsEveryStepInOrderAndWritesTheMarker) {
     EXPECT_EQ(Entries(), expected);
     EXPECT_EQ(machine.csidl, 41);
     EXPECT_EQ(machine.startedCommands, std::vector<std::wstring>{tool + L" " + control + L" /s"});
+    EXPECT_EQ(machine.startedIn, std::vector<std::wstring>{L"C:\\windows\\syswow64"})
+        << "no DLL the tool looks for can come from the current directory";
     EXPECT_EQ(machine.hklm[MarkerName()], ToAnsi(Stamp() + L" by TarvexActiveXInstaller") + '\0');
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_FALSE(InstallerUi::ErrorBoxShown);
@@ -439,9 +464,11 @@ TEST_F(RegistrationRun, UnseenToolInheritsAQuietErrorModeAndIsEndedAfterFiveMinu
         UiRecorder::Station station;
         std::vector<std::string> calls;
         int exitCode;
-    } cases[] = {{UiRecorder::Station::Visible, {"CreateProcess"}, Program::kExitSuccess},
+    } cases[] = {{UiRecorder::Station::Visible,
+                  {"SetDefaultDllDirectories 2048", "CreateProcess"},
+                  Program::kExitSuccess},
                  {UiRecorder::Station::Invisible,
-                  {"SetErrorMode 32771", "CreateProcess", "TerminateProcess 1460"},
+                  {"SetDefaultDllDirectories 2048", "SetErrorMode 32771", "CreateProcess", "TerminateProcess 1460"},
                   Program::kExitFailure}};
     for (const auto& c : cases) {
         modInstallLog::InstallLog.clear();
@@ -466,6 +493,25 @@ TEST_F(RegistrationRun, UnseenToolInheritsAQuietErrorModeAndIsEndedAfterFiveMinu
     EXPECT_EQ(machine.hklm.count(MarkerName()), 0u) << "no marker after a tool that was ended";
     ASSERT_EQ(ui.events.size(), 1u);
     EXPECT_EQ(ui.events[0].type, EVENTLOG_ERROR_TYPE);
+}
+
+// Only the system folder where Windows can; else at least no current directory; else the run goes on.
+TEST_F(RegistrationRun, DllSearchIsRestrictedAsFarAsTheSystemAllows) {
+    const struct {
+        bool hasSetDefault, setDefaultWorks, hasSetDirectory;
+        std::vector<std::string> calls;
+    } cases[] = {{true, true, true, {"SetDefaultDllDirectories 2048"}},
+                 {true, false, true, {"SetDefaultDllDirectories 2048", "SetDllDirectoryW \"\""}},
+                 {false, false, true, {"SetDllDirectoryW \"\""}},
+                 {false, false, false, {}}};
+    for (const auto& c : cases) {
+        machine.calls.clear();
+        machine.hasSetDefaultDllDirectories = c.hasSetDefault;
+        machine.setDefaultDllDirectoriesWorks = c.setDefaultWorks;
+        machine.hasSetDllDirectory = c.hasSetDirectory;
+        Program::RestrictDllSearch();
+        EXPECT_EQ(machine.calls, c.calls);
+    }
 }
 
 TEST_F(RegistrationRun, RunTimeErrorThatEscapesTheRegistrationEndsWithItsBoxAndExitCode1) {

@@ -1,9 +1,12 @@
 // A stand-in for the Tarvex ActiveX control, TVex.DLL, so that the real
 // registration tool has something to register. The build makes three of them
 // from this file; TVEX_STANDIN picks how DllRegisterServer behaves:
-//   TVEX_STANDIN_GOOD   registers the control's CLSID and returns S_OK
-//   TVEX_STANDIN_FAIL   changes nothing and returns a failure
-//   TVEX_STANDIN_CRASH  dies of an access violation
+//   TVEX_STANDIN_GOOD       registers the control's CLSID and returns S_OK
+//   TVEX_STANDIN_FAIL       changes nothing and returns a failure
+//   TVEX_STANDIN_CRASH      dies of an access violation
+//   TVEX_STANDIN_DEPENDENT  loads tvexdep.dll by bare name, as controls with
+//                           helper DLLs do, then registers as GOOD does; a
+//                           missing helper is no failure
 #include <windows.h>
 #include <olectl.h>
 
@@ -14,6 +17,7 @@
 #define TVEX_STANDIN_GOOD 1
 #define TVEX_STANDIN_FAIL 2
 #define TVEX_STANDIN_CRASH 3
+#define TVEX_STANDIN_DEPENDENT 4
 
 #ifndef TVEX_STANDIN
 #error "TVEX_STANDIN must name the stand-in's behaviour"
@@ -84,6 +88,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
 #if TVEX_STANDIN == TVEX_STANDIN_GOOD
+    return RegisterClass();
+#elif TVEX_STANDIN == TVEX_STANDIN_DEPENDENT
+    if (const HMODULE helper = ::LoadLibraryW(L"tvexdep.dll")) ::FreeLibrary(helper);
     return RegisterClass();
 #elif TVEX_STANDIN == TVEX_STANDIN_FAIL
     return SELFREG_E_CLASS;
