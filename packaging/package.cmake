@@ -13,11 +13,23 @@ set(TARVEX_CONTROL_DLL "" CACHE FILEPATH
     "The control DLL (TVex.DLL) that the package ships; empty: the tests' stand-in control")
 set(TARVEX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-# tarvex_add_package(TARGET OUTPUT EXE DLL [DEPENDS...]): OUTPUT, the package
-# of that program and DLL, built with the default target.
+# The 64-bit variant's test package runs 64-bit tools where the tests put
+# them: the marker's rollback must name the 32-bit view then.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TARVEX_PACKAGE_OPTIONS --reg-view 32)
+endif()
+
+# tarvex_add_package(TARGET OUTPUT EXE DLL [WXS source] [DEPENDS target...] [OPTIONS option...]):
+# OUTPUT, the package of that program and DLL, built with the default target
+# from TarvexActiveX.wxs or WXS; OPTIONS go to build-package.sh.
 function(tarvex_add_package target output exe dll)
+    cmake_parse_arguments(PARSE_ARGV 4 arg "" "WXS" "DEPENDS;OPTIONS")
+    if(NOT arg_WXS)
+        set(arg_WXS ${TARVEX_PACKAGING_DIR}/TarvexActiveX.wxs)
+    endif()
     set(commands COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${exe} --dll ${dll}
-                         --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER})
+                         --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER} --wxs ${arg_WXS}
+                         ${TARVEX_PACKAGE_OPTIONS} ${arg_OPTIONS})
     if(exe STREQUAL TARVEX_SIGNED_EXE)
         # A signed program goes into a signed package.
         get_filename_component(name ${output} NAME)
@@ -29,11 +41,11 @@ function(tarvex_add_package target output exe dll)
         set(depends ${TARVEX_PRODUCT_TARGET})
     endif()
     add_custom_command(OUTPUT ${output} ${commands}
-        DEPENDS ${exe} ${dll} ${TARVEX_PACKAGING_DIR}/TarvexActiveX.wxs ${TARVEX_PACKAGING_DIR}/build-package.sh
+        DEPENDS ${exe} ${dll} ${arg_WXS} ${TARVEX_PACKAGING_DIR}/build-package.sh
                 ${TARVEX_SIGN_TOOL} ${TARVEX_SIGNING_STATE}
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${output})
-    add_dependencies(${target} ${depends} ${ARGN})
+    add_dependencies(${target} ${depends} ${arg_DEPENDS})
 endfunction()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -49,7 +61,8 @@ if(TARVEX_CONTROL_DLL)
     tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL})
 elseif(TARVEX_BUILD_TESTS)
     set(TARVEX_PACKAGE_DLL ${CMAKE_BINARY_DIR}/tests/standins/good/TVex.DLL)
-    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} tvex_standin_good)
+    tarvex_add_package(msi_package ${TARVEX_PACKAGE} ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL}
+                       DEPENDS tvex_standin_good)
 else()
     message(STATUS "no control DLL: set TARVEX_CONTROL_DLL to build the installation package")
     unset(TARVEX_PACKAGE)

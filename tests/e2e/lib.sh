@@ -37,9 +37,8 @@ e2e_init() {
     *) echo "unknown prefix kind: $KIND" >&2; return 2 ;;
     esac
     TOOL=$SYSDIR/regsvr32.exe
-    TOOL_64=$WINEPREFIX/drive_c/windows/system32/regsvr32.exe
-    # Kept in the prefix, outside drive C, so that they go with the prefix they came from.
-    TOOL_ORIGINAL=$WINEPREFIX/e2e-regsvr32.exe.orig TOOL_WAS_ABSENT=$WINEPREFIX/e2e-regsvr32.exe.absent
+    # The system folder's tools that a 64-bit build's runs need in their 64-bit form.
+    SYSTEM_TOOLS="regsvr32.exe reg.exe"
     # The control registers itself in its own bitness's view; the marker is in the 32-bit one.
     CLASS_VIEW=/reg:$BITS
     MARKER_KEY="HKLM\\Software\\$COMPANY\\Tarvex_cl_V4"
@@ -48,8 +47,8 @@ e2e_init() {
     for missing in "$PROGRAM_EXE" "$BOXHELPER" "$STATION" "$STANDINS"/{good,fail,crash}/TVex.DLL; do
         [ -e "$missing" ] || { echo "missing: $missing" >&2; return 2; }
     done
-    save_tool
-    [ -e "$TOOL_ORIGINAL" ] || [ "$BITS" = 64 ] || { echo "missing: $TOOL" >&2; return 2; }
+    save_tools
+    [ -e "$(tool_original regsvr32.exe)" ] || [ "$BITS" = 64 ] || { echo "missing: $TOOL" >&2; return 2; }
     install_program
 }
 
@@ -91,28 +90,45 @@ read_box() {
 
 place_control() { cp "$STANDINS/$1/TVex.DLL" "$SYSDIR/TVex.DLL"; }
 
-# The system folder's own tool (or a note that it had none), kept once for
-# the end. A run stopped earlier may have left the tool replaced; the copy
-# it kept is the original.
-save_tool() {
-    [ -e "$TOOL_ORIGINAL" ] || [ -e "$TOOL_WAS_ABSENT" ] && return 0
-    if [ -e "$TOOL" ]; then cp "$TOOL" "$TOOL_ORIGINAL"; else : > "$TOOL_WAS_ABSENT"; fi
+# Kept in the prefix, outside drive C, so that they go with the prefix they came from.
+tool_original() { printf '%s' "$WINEPREFIX/e2e-$1.orig"; }
+tool_was_absent() { printf '%s' "$WINEPREFIX/e2e-$1.absent"; }
+
+# The system folder's own tools (or a note that it had none), kept once for
+# the end. A run stopped earlier may have left a tool replaced; the copy it
+# kept is the original.
+save_tools() {
+    local name
+    for name in $SYSTEM_TOOLS; do
+        [ -e "$(tool_original "$name")" ] || [ -e "$(tool_was_absent "$name")" ] && continue
+        if [ -e "$SYSDIR/$name" ]; then cp "$SYSDIR/$name" "$(tool_original "$name")"
+        else : > "$(tool_was_absent "$name")"; fi
+    done
 }
 
-# Puts the tool the program is to find in place: the folder's own for a
-# 32-bit build, Wine's 64-bit one for a 64-bit build (a 64-bit tool is what
-# registers a 64-bit control). e2e_init has saved the folder's own.
+# Puts the tools the program and the packages are to find in place: the
+# folder's own for a 32-bit build, Wine's 64-bit ones for a 64-bit build (a
+# 64-bit tool is what registers a 64-bit control, and what runs where no
+# 32-bit code does). e2e_init has saved the folder's own.
 place_tool() {
-    local wanted=$TOOL_ORIGINAL
-    [ "$BITS" = 64 ] && wanted=$TOOL_64
-    cmp -s "$wanted" "$TOOL" || cp "$wanted" "$TOOL"
+    local name wanted
+    for name in $SYSTEM_TOOLS; do
+        wanted=$(tool_original "$name")
+        [ "$BITS" = 64 ] && wanted=$WINEPREFIX/drive_c/windows/system32/$name
+        [ -e "$wanted" ] || continue
+        cmp -s "$wanted" "$SYSDIR/$name" || cp "$wanted" "$SYSDIR/$name"
+    done
 }
 
-# Leaves the system folder's tool as the prefix had it.
+# Leaves the system folder's tools as the prefix had them.
 restore_tool() {
-    if [ -e "$TOOL_ORIGINAL" ]; then cmp -s "$TOOL_ORIGINAL" "$TOOL" || cp "$TOOL_ORIGINAL" "$TOOL"
-    elif [ -e "$TOOL_WAS_ABSENT" ]; then rm -f "$TOOL"; fi
-    rm -f "$TOOL_ORIGINAL" "$TOOL_WAS_ABSENT"
+    local name original absent
+    for name in $SYSTEM_TOOLS; do
+        original=$(tool_original "$name") absent=$(tool_was_absent "$name")
+        if [ -e "$original" ]; then cmp -s "$original" "$SYSDIR/$name" || cp "$original" "$SYSDIR/$name"
+        elif [ -e "$absent" ]; then rm -f "$SYSDIR/$name"; fi
+        rm -f "$original" "$absent"
+    done
 }
 
 # Waits until a wineserver left by an earlier test of this prefix has ended, so
@@ -137,10 +153,10 @@ stop_wineserver() {
 # of that bitness can't run here.
 #   --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
 #   --company NAME --clsid {GUID} [--screenshots DIR] [--only SCENARIO]
-#   [--package FILE.msi --failing-package FILE.msi]   (the package's suite)
+#   [--packages DIR]   (the package's suite: the folder of its test packages)
 suite_init() {
     local kind bits prefix build exe company clsid
-    SCREENSHOTS= PACKAGE= FAILING_PACKAGE= ONLY=
+    SCREENSHOTS= PACKAGES= ONLY=
     while [ $# -gt 0 ]; do
         case $1 in
         --kind) kind=$2 ;;
@@ -151,8 +167,7 @@ suite_init() {
         --company) company=$2 ;;
         --clsid) clsid=$2 ;;
         --screenshots) SCREENSHOTS=$2 ;;
-        --package) PACKAGE=$2 ;;
-        --failing-package) FAILING_PACKAGE=$2 ;;
+        --packages) PACKAGES=$2 ;;
         --only) ONLY=$2 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
         esac

@@ -1,9 +1,15 @@
 # The installation package. Its tables and payloads are read without Wine, on
-# every machine: the tree's package, and one whose registration runs after
-# InstallFinalize, which the check must reject. Then two test packages, the
-# good and the failing stand-in control with this tree's program, are
-# installed, repaired, failed, rolled back and removed under Wine's msiexec,
-# in the tree's prefixes, under an X server of their own.
+# every machine: the tree's package, and copies of it broken for one check
+# each, which the check must reject. Then test packages of this tree's program
+# with stand-in controls are installed, updated, repaired, failed, rolled back
+# and removed under Wine's msiexec, in the tree's prefixes, under an X server
+# of their own:
+#   deployed  the package as 1.2.0.7 was released (its source kept as a
+#             fixture), with the good control
+#   good      this package with the good control (1.0.0.1), fail with the
+#             failing one (9.9.9.9), both of this version
+#   later     a later version (1.2.1.0) with the second good control (2.0.0.0)
+#   late_failure  good, with a deferred step after the registration that fails
 if(NOT DEFINED TARVEX_PACKAGE)
     return()
 endif()
@@ -12,16 +18,30 @@ set(CHECK_PACKAGE ${CMAKE_CURRENT_SOURCE_DIR}/static/check-package.sh)
 set(package_check_args ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER})
 add_test(NAME package_file_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CHECK_PACKAGE} ${TARVEX_PACKAGE} ${package_check_args})
-add_test(NAME package_file_misplaced_${TARVEX_MANIFEST_ARCH}
-         COMMAND bash ${CHECK_PACKAGE} --misplaced ${package_check_args} ${CMAKE_BINARY_DIR}/tests/package-misplaced)
-set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} package_file_misplaced_${TARVEX_MANIFEST_ARCH}
+add_test(NAME package_file_broken_${TARVEX_MANIFEST_ARCH}
+         COMMAND bash ${CHECK_PACKAGE} --broken ${TARVEX_PACKAGE} ${package_check_args}
+                 ${CMAKE_BINARY_DIR}/tests/package-broken)
+set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} package_file_broken_${TARVEX_MANIFEST_ARCH}
                      PROPERTIES TIMEOUT 60)
 
 set(TEST_PACKAGES ${CMAKE_BINARY_DIR}/tests/packages)
+set(STANDINS ${CMAKE_BINARY_DIR}/tests/standins)
+tarvex_add_package(test_package_deployed ${TEST_PACKAGES}/deployed.msi ${TARVEX_PRODUCT_EXE} ${STANDINS}/good/TVex.DLL
+                   WXS ${PACKAGE_SUITE_DIR}/fixtures/TarvexActiveX-1.2.0.7.wxs
+                   DEPENDS tvex_standin_good OPTIONS --as-wixl-writes)
 foreach(control good fail)
     tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi ${TARVEX_PRODUCT_EXE}
-                       ${CMAKE_BINARY_DIR}/tests/standins/${control}/TVex.DLL tvex_standin_${control})
+                       ${STANDINS}/${control}/TVex.DLL DEPENDS tvex_standin_${control})
 endforeach()
+tarvex_add_package(test_package_later ${TEST_PACKAGES}/later.msi ${TARVEX_PRODUCT_EXE} ${STANDINS}/good2/TVex.DLL
+                   DEPENDS tvex_standin_good2 OPTIONS --version 1.2.1.0)
+add_custom_command(OUTPUT ${TEST_PACKAGES}/late_failure.msi
+    COMMAND bash ${PACKAGE_SUITE_DIR}/late-failure.sh ${TEST_PACKAGES}/good.msi
+            $<TARGET_FILE:exit_with_code> ${TEST_PACKAGES}/late_failure.msi
+    DEPENDS ${TEST_PACKAGES}/good.msi ${PACKAGE_SUITE_DIR}/late-failure.sh
+    VERBATIM)
+add_custom_target(test_package_late_failure ALL DEPENDS ${TEST_PACKAGES}/late_failure.msi)
+add_dependencies(test_package_late_failure test_package_good exit_with_code)
 
 set(PACKAGE_XVFB_SERVER_NUM_win64_32 230)
 set(PACKAGE_XVFB_SERVER_NUM_win32_32 260)
@@ -32,5 +52,5 @@ foreach(kind ${WINE_KINDS})
               bash ${PACKAGE_SUITE_DIR}/package.sh --kind ${kind} --bits ${TARVEX_WINE_BITS}
                    --prefix ${WINE_ROOT}/${kind} --build ${CMAKE_BINARY_DIR} --exe ${TARVEX_PRODUCT_EXE}
                    --company ${TARVEX_COMPANY_NAME} --clsid ${TARVEX_STANDIN_CLSID}
-                   --package ${TEST_PACKAGES}/good.msi --failing-package ${TEST_PACKAGES}/fail.msi)
+                   --packages ${TEST_PACKAGES})
 endforeach()
