@@ -254,6 +254,28 @@ protected:
 
 }  // namespace
 
+// The company name comes from the system folder's version.dll, named by its
+// full path: a bare name would let a version.dll beside the EXE answer.
+std::vector<std::wstring> loadedLibraries;
+HMODULE WINAPI RecordingLoadLibrary(LPCWSTR name) {
+    loadedLibraries.push_back(name);
+    return ::LoadLibraryW(name);
+}
+HMODULE WINAPI FailingLoadLibrary(LPCWSTR) { return nullptr; }
+
+TEST(AppInfo, VersionInformationComesFromTheSystemFoldersVersionDllOnly) {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetSystemDirectoryW(folder, MAX_PATH);
+    loadedLibraries.clear();
+    {
+        ApiOverride<decltype(AppInfo::api.LoadLibraryW)> load(AppInfo::api.LoadLibraryW, RecordingLoadLibrary);
+        EXPECT_FALSE(AppInfo::CompanyName().empty());
+    }
+    EXPECT_EQ(loadedLibraries, std::vector<std::wstring>{std::wstring(folder) + L"\\version.dll"});
+    ApiOverride<decltype(AppInfo::api.LoadLibraryW)> refuse(AppInfo::api.LoadLibraryW, FailingLoadLibrary);
+    EXPECT_EQ(AppInfo::CompanyName(), L"") << "without the system's version.dll there is no company name";
+}
+
 TEST(FrmMain, ResultTextHasASignPosition) {
     EXPECT_EQ(frmMain::SignedNumberText(0), L" 0");
     EXPECT_EQ(frmMain::SignedNumberText(5), L" 5");
