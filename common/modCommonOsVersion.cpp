@@ -3,6 +3,7 @@
 #include "common/modCommonOsVersion.h"
 
 #include "common/CommonCallbacks.h"
+#include "common/EntryPoint.h"
 #include "common/RuntimeError.h"
 
 #include <iterator>
@@ -146,7 +147,7 @@ using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
 IsWow64ProcessFn FindIsWow64Process() {
     const FARPROC entry = api.GetProcAddress(api.GetModuleHandleW(L"kernel32.dll"), "IsWow64Process");
     if (!entry) RaiseError(kErrDllEntryNotFound);
-    return reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(entry));
+    return EntryPointAs<IsWow64ProcessFn>(entry);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The running program's path and version information.
 #include "AppInfo.h"
 
+#include "common/EntryPoint.h"
 #include "common/NumberText.h"
 #include "common/UniqueResource.h"
 
@@ -57,7 +58,7 @@ Library LoadVersionLibrary() {
 
 template <class Fn>
 bool Resolve(HMODULE library, const char* name, Fn& function) {
-    function = reinterpret_cast<Fn>(reinterpret_cast<void*>(api.GetProcAddress(library, name)));
+    function = EntryPointAs<Fn>(api.GetProcAddress(library, name));
     return function != nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "InstallerUi.h"
 #include "frmMain.h"
 #include "modInstallLog.h"
+#include "common/EntryPoint.h"
 #include "common/NumberText.h"
 #include "common/RuntimeError.h"
 
@@ -28,7 +29,7 @@ constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 template <class Fn>
 Fn KernelFunction(const char* name) {
     const HMODULE kernel = api.GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(api.GetProcAddress(kernel, name))) : nullptr;
+    return kernel ? EntryPointAs<Fn>(api.GetProcAddress(kernel, name)) : nullptr;
 }
 
 // As an unhandled run-time error would: a box of its own, with the error's

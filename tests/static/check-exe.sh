@@ -36,17 +36,17 @@ expect_in() { grep -qxF -- "$3" <<< "$1" && ok "$2" || bad "$2: no line '$3'"; }
 # has_flag HEX BIT: the bit is set in the hexadecimal field.
 has_flag() { (( 16#$1 & $2 )); }
 
-no_seh_registration() { ! "$OBJDUMP" -d "$1" | grep -qE ',%fs:(0x0)?$'; }
+no_seh_registration() { ! grep -qE ',%fs:(0x0)?$' <<< "$CODE"; }
 
 # map_address MAP SYMBOL: the symbol's address in the link map.
 map_address() { awk -v name="$2" '$1 ~ /^0x/ && $2 == name { print $1; exit }' "$1"; }
 
-# check_stack_protector EXE MAP: the guard and its handler are ours (not libssp's,
+# check_stack_protector MAP: the guard and its handler are ours (not libssp's,
 # which loads DLLs before the program's first line), the entry point is the one
 # that seeds the guard, and many functions check it. The stripped EXE has no
 # symbols: its link map names the addresses.
 check_stack_protector() {
-    local map=$2 fail_at entry image_base entry_point calls
+    local map=$1 fail_at entry image_base entry_point calls
     [ -f "$map" ] || { bad "stack protector: no link map $map"; return; }
     check "stack protector: the guard is the program's own" \
         grep -qE '^ +0x[0-9a-f]+ +0x[0-9a-f]+ .*StackGuard\.cpp\.obj' <(grep -A1 '^ \.data\$__stack_chk_guard' "$map")
@@ -57,7 +57,7 @@ check_stack_protector() {
         [ "$((16#$image_base + 16#$entry_point))" -eq "$((${entry:-0}))" ]
     fail_at=$(map_address "$map" __stack_chk_fail)
     calls=0
-    [ -n "$fail_at" ] && calls=$("$OBJDUMP" -d "$1" | grep -cE "call +(0x)?$(printf '%x' $((fail_at)))( |$)")
+    [ -n "$fail_at" ] && calls=$(grep -cE "call +(0x)?$(printf '%x' $((fail_at)))( |$)" <<< "$CODE")
     check "stack protector: $calls functions check the guard" [ "$calls" -ge 20 ]
 }
 
@@ -115,19 +115,20 @@ main() {
         else bad "imports what Windows XP SP3 lacks: $offenders"; fi
     fi
 
-    # ---- hardening
+    # ---- hardening (CODE: the disassembly)
     local flags
+    CODE=$("$OBJDUMP" -d "$exe")
     flags=$(header_field DllCharacteristics)
     check "DllCharacteristics $flags: NX_COMPAT (DEP)" has_flag "$flags" 0x100
     check "DllCharacteristics $flags: DYNAMIC_BASE (ASLR)" has_flag "$flags" 0x40
     if [ "$arch" = X86 ]; then
         check "DllCharacteristics $flags: NO_SEH" has_flag "$flags" 0x400
         # With NO_SEH, Windows would refuse a handler the EXE registered itself.
-        check "no SEH handler registered (no store to %fs:0)" no_seh_registration "$exe"
+        check "no SEH handler registered (no store to %fs:0)" no_seh_registration
     else
         check "DllCharacteristics $flags: HIGH_ENTROPY_VA" has_flag "$flags" 0x20
     fi
-    check_stack_protector "$exe" "${4:-${exe%.exe}.map}"
+    check_stack_protector "${4:-${exe%.exe}.map}"
 
     # ---- version information and manifest
     local resources manifest

@@ -32,10 +32,7 @@ same_nonempty() { [ -n "${2%%$'\t'*}" ] && [ "$1" = "$2" ]; }
 between() { [ -n "$1" ] && [ -n "$2" ] && [ -n "$3" ] && [ "$1" -lt "$2" ] && [ "$2" -lt "$3" ]; }
 
 # The program's file version as a.b.c.d.
-file_version() {
-    "$WINDRES" -J coff -i "$1" -O rc 2>/dev/null |
-        sed -n 's/^ *FILEVERSION *\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\).*/\1.\2.\3.\4/p' | head -n 1
-}
+file_version() { version_columns "$1" | cut -f1; }
 
 check_summary_and_properties() {
     check "Intel template: one package for 32- and 64-bit Windows" \
