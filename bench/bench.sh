@@ -16,7 +16,7 @@ set -uo pipefail
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$BENCH_DIR/.." && pwd)
 PROGRAM_TITLE=TarvexActiveXInstaller
-RUN_TIMEOUT_S=60          # one `wine ...` call, boxes answered
+RUN_TIMEOUT_S=60          # one timed `wine ...` call
 BOX_TIMEOUT_MS=30000      # the error box of a failing run
 KEEPALIVE_MS=1800000      # longer than any bench; released at the end
 # Wine, its desktop and the X server go on clearing up a process for some tens
@@ -43,7 +43,8 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "${BASH_SOURCE[0]}" "$BUILD" --runs "$RUNS" --soak "$SOAK"
 fi
 
-source "$ROOT/tests/wine-machine.sh"
+# shellcheck source=tests/lib/wine.sh
+source "$ROOT/tests/lib/wine.sh"
 if wine32_available; then
     BITS=32 TREE=$BUILD/x86 ARCH=i686 ARCH_NAME=X86
     echo "bench: the 32-bit product under WOW64 ($WINE32_REASON)"
@@ -51,7 +52,11 @@ else
     BITS=64 TREE=$BUILD/x64 ARCH=x86_64 ARCH_NAME=amd64
     echo "bench: the 64-bit variant, as no 32-bit Windows program runs here ($WINE32_REASON)"
 fi
-WINE=$(wine_loader "$BITS")
+WORK=$TREE/bench
+PREFIX=$BUILD/bench-wine
+# Wine's environment for the bench's own prefix, made below.
+wine_env "$BITS" "$PREFIX"
+system_folder win64
 EXE=$TREE/product/$PROGRAM_TITLE.exe
 BOXHELPER=$TREE/tests/boxhelper.exe
 STANDINS=$TREE/tests/standins
@@ -61,10 +66,6 @@ for needed in "$EXE" "$BOXHELPER" "$STANDINS"/{good,fail}/TVex.DLL "$TREE/libtar
 done
 [ -n "$COMPANY" ] || { echo "no TARVEX_COMPANY_NAME in $TREE/CMakeCache.txt" >&2; exit 2; }
 
-WORK=$TREE/bench
-PREFIX=$BUILD/bench-wine
-SYSDIR=$PREFIX/drive_c/windows/syswow64
-SYSDIR_WIN='C:\windows\syswow64'
 # The tool as the program starts it, from the 32-bit system folder: there the
 # 32-bit one; for the 64-bit variant, Wine's 64-bit one put in its place.
 REGSVR32_WIN="$SYSDIR_WIN\\regsvr32.exe"
@@ -80,16 +81,9 @@ status=0
 source "$BENCH_DIR/lib.sh"
 source "$BENCH_DIR/soak.sh"
 
-wine_call() { timeout -k 5 "$RUN_TIMEOUT_S" "$WINE" "$@"; }
-reg32() { wine_call reg "$@" /reg:32; }
-
 # The soak's hands in Wine (soak.sh). The marker's text, empty when it is absent:
-read_marker() {
-    reg32 query "$MARKER_KEY" /v Registered 2>/dev/null | tr -d '\r' |
-        sed -n 's/^    Registered    REG_SZ    //p'
-}
-delete_marker() { reg32 delete "$MARKER_KEY" /f >/dev/null 2>&1; }
-place_control() { cp "$STANDINS/$1/TVex.DLL" "$SYSDIR/TVex.DLL"; }
+read_marker() { reg_text "$MARKER_KEY" Registered || true; }
+delete_marker() { reg_delete_key "$MARKER_KEY"; }
 run_program() { wine_call "$EXE" >/dev/null 2>&1 </dev/null; }
 # Prints the text of the program's next box and presses its OK; false when none comes.
 answer_error_box() {
@@ -137,9 +131,6 @@ echo
 
 # ------------------------------------------------------------ the prefix
 
-export WINEPREFIX=$PREFIX WINEDEBUG=-all
-# No Mono/Gecko prompts; a crashing child ends with its code instead of the debugger.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 KEEPALIVE_PID=
 
 cleanup() {

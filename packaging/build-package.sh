@@ -14,7 +14,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 wxs=$here/TarvexActiveX.wxs
-version= reg_view= finish=yes
+version='' reg_view='' finish=yes
 
 while [ $# -gt 0 ]; do
     case $1 in

@@ -8,7 +8,10 @@
 # BUILD holds the build trees x86 and x64.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
+# shellcheck source=tests/lib/wine.sh
+source "$here/../lib/wine.sh"
+# shellcheck source=tests/lib/boxes.sh
+source "$here/../lib/boxes.sh"
 
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$TREE/CMakeCache.txt"; }
 
@@ -32,9 +35,9 @@ show_run() {
 
 if [ "${1:-}" = --show ]; then
     shift
-    e2e_init win64 "$@"
+    e2e_init win64 "$@" || { echo "demo: the prefix or the build lacks what the demo needs (see above)" >&2; exit 2; }
     rc=0; show_run || rc=$?
-    wineserver -k  # the prefix is the demo's own; Wine's desktop must not outlive the X server
+    wineserver -k || true  # the prefix is the demo's own; Wine's desktop must not outlive the X server
     exit "$rc"
 fi
 
@@ -48,6 +51,7 @@ if [ "${1:-}" = --which ]; then echo "demo: $choice"; exit 0; fi
 
 BUILD=$(cd "${1:?usage: demo.sh BUILD | demo.sh --which}" && pwd)
 TREE=$BUILD/$tree
+[ -f "$TREE/CMakeCache.txt" ] || { echo "demo: no build tree $TREE: build it first (make build)" >&2; exit 2; }
 echo "demo: $choice"
 prefix=$BUILD/demo-wine
 company=$(cached TARVEX_COMPANY_NAME)
@@ -62,7 +66,7 @@ trap stop_demo_server EXIT
 echo "demo: creating a fresh 64-bit Wine prefix in $prefix"
 "$here/../wineprefix.sh" create "$prefix" win64 "$bits"
 args=("$bits" "$prefix" "$TREE" "$exe" "$company" "$clsid")
-e2e_init win64 "${args[@]}"
+e2e_init win64 "${args[@]}" || { echo "demo: the prefix or the build lacks what the demo needs (see above)" >&2; exit 2; }
 place_tool
 place_control good
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --show "${args[@]}"

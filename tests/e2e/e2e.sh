@@ -13,7 +13,8 @@
 # depends on another. Where programs of that bitness can't run, the suite is
 # skipped (exit 77) with the reason.
 set -uo pipefail
-source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/lib/runner.sh
+source "$(dirname "$0")/../lib/runner.sh"
 
 suite_init "$@"
 SENTINEL="clipboard sentinel of the end-to-end suite"
@@ -25,6 +26,7 @@ expect_log_box() {
     local file=$1 head=$'Tarvex registration details:\r\n\r\n' tail=$'\r\n\rCopy info to clipboard ?'
     shift
     read_box "$file"
+    # shellcheck disable=SC2053  # the description is matched against a pattern
     [[ $BOX_DESC == $LOG_BOX ]] || fail "log box expected, got: $BOX_DESC" "text: $(printf '%q' "$BOX_TEXT")" || return 1
     [[ $BOX_TEXT == "$head"*"$tail" ]] || fail "log box text malformed: $(printf '%q' "$BOX_TEXT")" || return 1
     LOG=${BOX_TEXT#"$head"} LOG=${LOG%"$tail"}
@@ -76,16 +78,6 @@ await_installer() {
     rc=0; wait "$INSTALLER_PID" || rc=$?
     INSTALLER_PID=
     [ $rc -eq "$1" ] || fail "exit code $rc, expected $1" "output: $(head -c 500 "$WORK/installer.out")"
-}
-
-# wait_for_exit PID: false when the process is still there after RUN_TIMEOUT_S.
-wait_for_exit() {
-    local tenths=0
-    while kill -0 "$1" 2>/dev/null; do
-        [ $tenths -lt $((RUN_TIMEOUT_S * 10)) ] || return 1
-        sleep 0.1
-        tenths=$((tenths + 1))
-    done
 }
 
 # ---------------------------------------------------------------- scenarios
@@ -288,7 +280,7 @@ scenario_planted_dll_beside_the_program() {
 scenario_planted_dll_in_the_current_directory() {
     place_control dependent
     plant_canary tvexdep
-    cd "$SETUP_DIR"
+    cd "$SETUP_DIR" || fail "no folder $SETUP_DIR" || return 1
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;tvexdep=n,b" start_installer
     await_installer 0
     expect_marker_new
@@ -298,29 +290,14 @@ scenario_planted_dll_in_the_current_directory() {
 
 # ---------------------------------------------------------------- screenshots
 
-SHOT_DESKTOP=tarvex-e2e
-
-# shoot NAME BUTTON ARG...: runs the program on a virtual desktop (boxes get a
-# title bar there), saves its first box as NAME.png, cropped around the box.
+# shoot NAME BUTTON ARG...: runs the program on a virtual desktop, saves its
+# first box as NAME.png and answers it.
 shoot() {
-    local name=$1 button=$2 geometry w h x y
+    local name=$1 button=$2
     shift 2
-    timeout -k 5 $((RUN_TIMEOUT_S + BOX_TIMEOUT_MS / 1000)) \
-        "$WINE" explorer "/desktop=$SHOT_DESKTOP,1024x768" "$EXE_WIN" "$@" >/dev/null 2>&1 &
-    INSTALLER_PID=$!
-    box --desktop "$SHOT_DESKTOP" wait "$BOX_TIMEOUT_MS" > "$WORK/shot.txt" ||
-        fail "no box for the $name screenshot" || return 1
-    read_box "$WORK/shot.txt"
-    geometry=${BOX_DESC##*geometry=}
-    IFS='x+' read -r w h x y <<< "$geometry"
-    sleep 0.5  # let the box finish painting
-    timeout 30 import -window root -crop "$((w + 48))x$((h + 48))+$((x > 24 ? x - 24 : 0))+$((y > 24 ? y - 24 : 0))" \
-        +repage "png:$SCREENSHOTS/$name.png.tmp" || fail "import failed for $name" || return 1
-    mv "$SCREENSHOTS/$name.png.tmp" "$SCREENSHOTS/$name.png"
-    box --desktop "$SHOT_DESKTOP" answer "$button" "$BOX_TIMEOUT_MS" >/dev/null || fail "cannot answer the $name box" || return 1
-    wait_for_exit "$INSTALLER_PID" || fail "the $name run did not end within $RUN_TIMEOUT_S s"
-    wait "$INSTALLER_PID" || true
-    INSTALLER_PID=
+    start_on_desktop $((RUN_TIMEOUT_S + BOX_TIMEOUT_MS / 1000)) "$EXE_WIN" "$@"
+    shoot_box "$name" "$button"
+    await_desktop
 }
 
 scenario_screenshots() {

@@ -17,7 +17,8 @@
 # transaction), and it restores no file it replaced or deleted; its rollback
 # deletes the files before the rollback actions run.
 set -uo pipefail
-source "$(dirname "$0")/../e2e/lib.sh"
+# shellcheck source=tests/lib/runner.sh
+source "$(dirname "$0")/../lib/runner.sh"
 
 suite_init "$@"
 PRODUCT_NAME="Tarvex ActiveX Control"
@@ -32,7 +33,6 @@ esac
 INSTALL_DIR=$WINEPREFIX/drive_c/${INSTALL_DIR_WIN#C:\\}
 INSTALL_DIR=${INSTALL_DIR//\\//}
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 # For each test package NAME: NAME_WIN, its path for msiexec, and NAME_CODE, its product code.
 for name in deployed good fail later late_failure; do
@@ -97,7 +97,8 @@ control_state() {
 # installation failed, as part of its rollback.
 expect_rolled_back() {
     local action rollback
-    rollback=$(tr -d '\r' < "$WORK/msiexec.log" | sed -n '/^Action ended .*: INSTALL\. Return value 0\./,$p')
+    rollback=$(tr -d '\r' < "$WORK/msiexec.log" | sed -n '/^Action ended .*: INSTALL\. Return value 0\./,$p') ||
+        fail "no msiexec log in $WORK" || return 1
     for action in "$@"; do
         grep -q "^Action start .*: $action\.$" <<< "$rollback" || fail "the rollback did not run $action" || return 1
     done
@@ -108,11 +109,12 @@ expect_rolled_back() {
 # Every product of this name, by its uninstall entry: the test packages of
 # earlier builds have product codes of their own.
 installed_products() {
-    local code
-    wine_call reg query "$UNINSTALL_KEY" /reg:32 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}$' |
-        while read -r code; do
-            [ "$(reg_text "$UNINSTALL_KEY\\$code" DisplayName)" = "$PRODUCT_NAME" ] && echo "$code"
-        done
+    local code codes
+    # No uninstall entry with a product code at all is an answer: none.
+    codes=$(wine_call reg query "$UNINSTALL_KEY" /reg:32 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}$') || true
+    for code in $codes; do
+        [ "$(reg_text "$UNINSTALL_KEY\\$code" DisplayName)" != "$PRODUCT_NAME" ] || echo "$code"
+    done
 }
 
 # Called by reset_prefix: removes what a scenario installed.

@@ -14,7 +14,9 @@
 //   boxhelper release MS            end a keepalive and wait until it has gone
 //
 // A leading "--desktop NAME" works on the named Wine desktop instead of the
-// default one (a virtual desktop started by explorer /desktop=NAME,WxH).
+// default one (a virtual desktop started by explorer /desktop=NAME,WxH);
+// "--title TITLE" looks for a box of that title instead of the program's
+// (Windows Installer's own boxes, say).
 //
 // A box is described on one line, "buttons=yes,no icon=none geometry=WxH+X+Y",
 // followed by the box's text exactly as shown (CR LF kept, no newline added).
@@ -30,7 +32,7 @@
 namespace {
 
 const wchar_t kBoxClass[] = L"#32770";
-const wchar_t kBoxTitle[] = L"TarvexActiveXInstaller";
+std::wstring boxTitle = L"TarvexActiveXInstaller";
 const wchar_t kKeepAliveClass[] = L"TarvexBoxHelperKeepAlive";
 const int kBoxTextId = 0xFFFF;
 const DWORD kPollMs = 50;
@@ -81,7 +83,7 @@ bool PollUntil(DWORD timeoutMs, Predicate done) {
 HWND WaitForBox(DWORD timeoutMs) {
     HWND box = nullptr;
     const bool shown = PollUntil(timeoutMs, [&box] {
-        box = ::FindWindowW(kBoxClass, kBoxTitle);
+        box = ::FindWindowW(kBoxClass, boxTitle.c_str());
         return box && ::IsWindowVisible(box) && ::GetDlgItem(box, kBoxTextId);
     });
     return shown ? box : nullptr;
@@ -137,7 +139,7 @@ std::wstring Describe(HWND box) {
 
 int ShowBox(DWORD timeoutMs, HWND* found) {
     HWND box = WaitForBox(timeoutMs);
-    if (!box) return Fail(kTimedOut, L"no box titled %ls appeared within %lu ms", kBoxTitle, timeoutMs);
+    if (!box) return Fail(kTimedOut, L"no box titled %ls appeared within %lu ms", boxTitle.c_str(), timeoutMs);
     Print(Describe(box) + WindowText(::GetDlgItem(box, kBoxTextId)));
     *found = box;
     return kOk;
@@ -244,7 +246,7 @@ int Release(DWORD timeoutMs) {
 }
 
 int Usage() {
-    return Fail(kUsage, L"usage: boxhelper [--desktop NAME] wait MS | answer yes|no|ok MS | getclip [unicode|ansi] | setclip TEXT"
+    return Fail(kUsage, L"usage: boxhelper [--desktop NAME] [--title TITLE] wait MS | answer yes|no|ok MS | getclip [unicode|ansi] | setclip TEXT"
                         L" | keepalive MS | release MS");
 }
 
@@ -262,8 +264,9 @@ bool UseDesktop(const std::wstring& name) {
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> args(argv + 1, argv + argc);
-    if (args.size() >= 2 && args[0] == L"--desktop") {
-        if (!UseDesktop(args[1])) return Fail(kFailed, L"cannot use desktop %ls", args[1].c_str());
+    while (args.size() >= 2 && (args[0] == L"--desktop" || args[0] == L"--title")) {
+        if (args[0] == L"--title") boxTitle = args[1];
+        else if (!UseDesktop(args[1])) return Fail(kFailed, L"cannot use desktop %ls", args[1].c_str());
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return Usage();
