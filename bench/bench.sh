@@ -61,6 +61,7 @@ EXE=$TREE/product/$PROGRAM_TITLE.exe
 BOXHELPER=$TREE/tests/boxhelper.exe
 STANDINS=$TREE/tests/standins
 COMPANY=$(sed -n 's/^TARVEX_COMPANY_NAME:[A-Z]*=//p' "$TREE/CMakeCache.txt" 2>/dev/null)
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$TREE/CMakeCache.txt" 2>/dev/null)
 for needed in "$EXE" "$BOXHELPER" "$STANDINS"/{good,fail}/TVex.DLL "$TREE/libtarvex_core.a"; do
     [ -e "$needed" ] || { echo "missing: $needed (build with the tests)" >&2; exit 2; }
 done
@@ -122,7 +123,7 @@ echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cp
      "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r), $("$WINE" --version)"
 echo
 echo "EXE: $EXE"
-bash "$ROOT/tests/static/check-exe.sh" "$EXE" "$ARCH_NAME" "$COMPANY" > "$WORK/exe-file.txt"
+bash "$ROOT/tests/static/check-exe.sh" "$EXE" "$ARCH_NAME" "$COMPANY" "$VERSION" > "$WORK/exe-file.txt"
 exe_file_status=$?
 echo "size: $(stat -c %s "$EXE") bytes; imports: $(sed -n "s/^ok: imports only Windows' own DLLs: //p" "$WORK/exe-file.txt")"
 grep '^FAIL' "$WORK/exe-file.txt"

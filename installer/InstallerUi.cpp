@@ -2,6 +2,7 @@
 // table so that tests can answer boxes and see what the program showed.
 #include "InstallerUi.h"
 
+#include "RunRecords.h"
 #include "common/RuntimeError.h"
 #include "common/UniqueResource.h"
 #include "common/modCommonOsVersion.h"
@@ -125,6 +126,7 @@ int ShowMessage(const std::wstring& text, UINT style) {
 
 void ShowErrorBox(const std::wstring& text) {
     ErrorBoxShown = true;
+    RunRecords::WriteError(text);
     ShowMessage(text, MB_OK | MB_ICONERROR);
 }
 

@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "InstallerUi.h"
+#include "RunRecords.h"
 #include "frmMain.h"
 #include "modInstallLog.h"
 #include "common/EntryPoint.h"
@@ -77,6 +78,7 @@ void RestrictDllSearch() {
 
 int Run() {
     RestrictDllSearch();
+    RunRecords::Open();
     InstallerUi::DetectWhetherRunIsSeen();
     if (!InstallerUi::RunIsSeen) api.SetErrorMode(kUnseenErrorMode);
     const int exitCode = RunForm();

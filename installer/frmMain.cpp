@@ -4,6 +4,7 @@
 
 #include "AppInfo.h"
 #include "InstallerUi.h"
+#include "RunRecords.h"
 #include "modInstallLog.h"
 #include "common/NumberText.h"
 #include "common/RuntimeError.h"
@@ -31,9 +32,6 @@ constexpr long kMinimizedNoFocus = 6;
 constexpr wchar_t kMarkerSubKey[] = L"Tarvex_cl_V4";
 constexpr wchar_t kMarkerValue[] = L"Registered";
 constexpr wchar_t kMarkerAbsent[] = L"Not found";
-// Where no one sees the run, nobody can answer a dialog that the control's
-// registration code opens: the tool gets this long, then it is ended.
-constexpr DWORD kUnseenToolLimitMinutes = 5;
 
 std::wstring MarkerKeyPath() { return L"Software\\" + AppInfo::CompanyName(); }
 
@@ -68,6 +66,7 @@ void RunRegistrationTool() {
     AddToLog(L"CmdLine " + commandLine);
     const long exitCode = RunTool(commandLine);
     AddToLog(L"Result " + SignedNumberText(exitCode));
+    RunRecords::WriteResult(exitCode);
     if (exitCode != 0) {
         ShowError(L"Can't register Tarvex ActiveX control, result " + SignedNumberText(exitCode) + L"!");
         return;

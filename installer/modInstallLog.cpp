@@ -3,6 +3,7 @@
 #include "modInstallLog.h"
 
 #include "InstallerUi.h"
+#include "RunRecords.h"
 #include "common/NumberText.h"
 #include "common/RuntimeError.h"
 
@@ -42,7 +43,11 @@ std::wstring NowAsText() {
     return date + L" " + time;
 }
 
-void AddToLog(const std::wstring& text) { InstallLog += NowAsText() + L": " + text + L"\r\n"; }
+void AddToLog(const std::wstring& text) {
+    const std::wstring entry = NowAsText() + L": " + text;
+    InstallLog += entry + L"\r\n";
+    RunRecords::WriteLog(entry);
+}
 
 void ShowError(const std::wstring& text) {
     AddToLog(text);

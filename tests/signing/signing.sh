@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# signing.sh EXE ARCH COMPANY DLL WINDRES WORK
+# signing.sh EXE ARCH COMPANY VERSION DLL WINDRES WORK
 #
 # Signs the tree's program EXE (X86 or amd64) and a package of it with the
 # control DLL through packaging/sign.sh, as the build does, with a throw-away
@@ -18,8 +18,8 @@ source "$here/../static/checks.sh"
 SIGN=$here/../../packaging/sign.sh
 BUILD_PACKAGE=$here/../../packaging/build-package.sh
 
-[ $# -eq 6 ] || { echo "usage: $0 EXE X86|amd64 COMPANY DLL WINDRES WORK" >&2; exit 2; }
-EXE=$1 ARCH=$2 COMPANY=$3 DLL=$4 WINDRES=$5 WORK=$6
+[ $# -eq 7 ] || { echo "usage: $0 EXE X86|amd64 COMPANY VERSION DLL WINDRES WORK" >&2; exit 2; }
+EXE=$1 ARCH=$2 COMPANY=$3 VERSION=$4 DLL=$5 WINDRES=$6 WORK=$7
 case $ARCH in X86) OBJDUMP=i686-w64-mingw32-objdump ;; *) OBJDUMP=x86_64-w64-mingw32-objdump ;; esac
 rm -rf "$WORK"
 mkdir -p "$WORK/signed"
@@ -78,7 +78,7 @@ check_program() {
     verdict
     check "SHA-256 digest, description TarvexActiveXInstaller" signed_with_sha256_and_description
     check "the signed program passes the EXE file check" \
-        bash "$here/../static/check-exe.sh" "$SIGNED" "$ARCH" "$COMPANY" "${EXE%.exe}.map" > "$WORK/check-exe.txt"
+        bash "$here/../static/check-exe.sh" "$SIGNED" "$ARCH" "$COMPANY" "$VERSION" "${EXE%.exe}.map" > "$WORK/check-exe.txt"
     grep -E '^(ok: size|FAIL)' "$WORK/check-exe.txt" | sed 's/^/    /'
     check "one byte of code changed: the verification fails" tampered_copy
     check "... osslsigncode rejects it" bash -c '! osslsigncode verify -CAfile "$1" -in "$2" >/dev/null 2>&1' _ \

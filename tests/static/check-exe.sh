@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# check-exe.sh EXE X86|amd64 COMPANY [MAP]
+# check-exe.sh EXE X86|amd64 COMPANY VERSION [MAP]
 # Checks the program's EXE file without running it, for what Wine would never
 # notice: Wine loads imports that old Windows lacks and ignores the PE header's
 # version fields and the manifest's architecture. Reads the file with the
 # mingw-w64 binutils (objdump, windres) and od; prints one line per check and
 # the whole import list; the exit code is the number of failed checks (at most 1).
+# VERSION is the release's, a.b.c.d; its texts read "a.bb.dddd".
 # MAP is the link map of the build that made EXE (default: beside it, EXE's
 # name with .map), which the stripped EXE needs for its stack protector's check.
 set -uo pipefail
@@ -62,12 +63,15 @@ check_stack_protector() {
 }
 
 main() {
-    local exe=$1 arch=$2 company=$3
+    local exe=$1 arch=$2 company=$3 version=$4 fields text
+    IFS=. read -r -a fields <<< "$version"
+    [ "${#fields[@]}" -eq 4 ] || { echo "FAIL: the version $version has not four fields"; return 2; }
+    text=$(printf '%d.%02d.%04d' "${fields[0]}" "${fields[1]}" "${fields[3]}")
     case $arch in
     X86) OBJDUMP=i686-w64-mingw32-objdump WINDRES=i686-w64-mingw32-windres MAGIC="010b" MAX_OS="5 1" ;;
     # 64-bit Windows begins with XP x64 (5.2).
     amd64) OBJDUMP=x86_64-w64-mingw32-objdump WINDRES=x86_64-w64-mingw32-windres MAGIC="020b" MAX_OS="5 2" ;;
-    *) echo "usage: $0 EXE X86|amd64 COMPANY [MAP]" >&2; return 2 ;;
+    *) echo "usage: $0 EXE X86|amd64 COMPANY VERSION [MAP]" >&2; return 2 ;;
     esac
     [ -f "$exe" ] || { echo "FAIL: no file $exe"; return 1; }
     HEADER=$("$OBJDUMP" -p "$exe") || { echo "FAIL: $OBJDUMP cannot read $exe"; return 1; }
@@ -128,17 +132,17 @@ main() {
     else
         check "DllCharacteristics $flags: HIGH_ENTROPY_VA" has_flag "$flags" 0x20
     fi
-    check_stack_protector "${4:-${exe%.exe}.map}"
+    check_stack_protector "${5:-${exe%.exe}.map}"
 
     # ---- version information and manifest
     local resources manifest
     resources=$("$WINDRES" -J coff -i "$exe" -O rc 2>&1) || { bad "$WINDRES cannot read the resources"; resources=; }
     resources=$(sed 's/^[[:space:]]*//' <<< "$resources")
-    expect_in "$resources" "file version 1.2.0.7" "FILEVERSION 1, 2, 0, 7"
+    expect_in "$resources" "file version $version" "FILEVERSION ${fields[0]}, ${fields[1]}, ${fields[2]}, ${fields[3]}"
     expect_in "$resources" "string table German, Unicode" 'BLOCK "040704B0"'
     expect_in "$resources" "CompanyName $company" "VALUE \"CompanyName\", \"$company\""
-    expect_in "$resources" "FileVersion 1.02.0007" 'VALUE "FileVersion", "1.02.0007"'
-    expect_in "$resources" "ProductVersion 1.02.0007" 'VALUE "ProductVersion", "1.02.0007"'
+    expect_in "$resources" "FileVersion $text" "VALUE \"FileVersion\", \"$text\""
+    expect_in "$resources" "ProductVersion $text" "VALUE \"ProductVersion\", \"$text\""
     expect_in "$resources" "InternalName" 'VALUE "InternalName", "TarvexActiveXInstaller"'
     expect_in "$resources" "OriginalFilename" 'VALUE "OriginalFilename", "TarvexActiveXInstaller.exe"'
     expect_in "$resources" "translation 0x407, 1200" 'VALUE "Translation", 0x407, 1200'
@@ -160,6 +164,6 @@ main() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    [ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 EXE X86|amd64 COMPANY [MAP]" >&2; exit 2; }
+    [ $# -eq 4 ] || [ $# -eq 5 ] || { echo "usage: $0 EXE X86|amd64 COMPANY VERSION [MAP]" >&2; exit 2; }
     main "$@"
 fi

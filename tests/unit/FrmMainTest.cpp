@@ -1,6 +1,7 @@
 #include "ApiOverride.h"
 #include "CodePage.h"
 #include "CreateKeyOverride.h"
+#include "RecordsOutput.h"
 #include "UiRecorder.h"
 #include "common/AnsiText.h"
 #include "common/RuntimeError.h"
@@ -39,6 +40,7 @@ struct FakeMachine {
     std::vector<std::wstring> lookedUp;
     std::vector<std::wstring> startedCommands;
     std::vector<std::wstring> startedIn;  // each start's current directory; "(inherited)" for none
+    std::vector<BOOL> handlesInherited;   // each start's bInheritHandles
     DWORD exitCode = 0;
     int toolPolls = 0;  // polls the tool still runs for
     DWORD clock = 0;    // every look at it is a minute later
@@ -80,9 +82,10 @@ HANDLE WINAPI FakeFindFirst(LPCWSTR path, LPWIN32_FIND_DATAW entry) {
 BOOL WINAPI FakeFindNext(HANDLE, LPWIN32_FIND_DATAW) { return FALSE; }
 BOOL WINAPI FakeFindClose(HANDLE) { return TRUE; }
 
-BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
-                              LPVOID, LPCWSTR directory, LPSTARTUPINFOW, LPPROCESS_INFORMATION started) {
+BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit,
+                              DWORD, LPVOID, LPCWSTR directory, LPSTARTUPINFOW, LPPROCESS_INFORMATION started) {
     machine.startedCommands.push_back(commandLine);
+    machine.handlesInherited.push_back(inherit);
     machine.startedIn.push_back(directory ? directory : L"(inherited)");
     machine.calls.push_back("CreateProcess");
     *started = {};
@@ -315,9 +318,31 @@ TEST_F(RegistrationRun, SuccessLogsEveryStepInOrderAndWritesTheMarker) {
     EXPECT_EQ(machine.startedCommands, std::vector<std::wstring>{tool + L" " + control + L" /s"});
     EXPECT_EQ(machine.startedIn, std::vector<std::wstring>{L"C:\\windows\\syswow64"})
         << "no DLL the tool looks for can come from the current directory";
+    EXPECT_EQ(machine.handlesInherited, std::vector<BOOL>{FALSE})
+        << "the tool holds no handle of ours: the pipe of the program's records ends with the program";
     EXPECT_EQ(machine.hklm[MarkerName()], ToAnsi(Stamp() + L" by TarvexActiveXInstaller") + '\0');
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_FALSE(InstallerUi::ErrorBoxShown);
+}
+
+// Whoever gave the program a standard output reads the run as it happens:
+// each entry as it is logged, the tool's exit code in words, the error text.
+TEST_F(RegistrationRun, RecordsFollowTheLogEntryByEntryWithTheToolsResultAndTheError) {
+    InstallTool(L"C:\\windows\\syswow64");
+    machine.exitCode = 3;
+    RecordsOutput output;
+    frmMain::RegisterControl(true);
+
+    std::vector<std::string> expected;
+    for (const std::wstring& entry : Entries()) {
+        expected.push_back(ToAnsi(L"LOG " + Stamp() + L": " + entry));
+        if (entry == L"Result  3")
+            expected.push_back("RESULT 3 TVex.DLL or a DLL it needs could not be loaded (often a missing runtime)");
+        if (entry.rfind(L"Can't register", 0) == 0) expected.push_back(ToAnsi(L"ERROR " + entry));
+    }
+    EXPECT_EQ(output.Records(), expected);
+    EXPECT_EQ(Entries().size(), 10u);
+    EXPECT_EQ(ui.boxes.size(), 1u) << "the records change nothing that the run shows";
 }
 
 TEST_F(RegistrationRun, SystemFolderWithABlankIsQuotedSoNoPrefixOfItCanBeStarted) {

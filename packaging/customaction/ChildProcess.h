@@ -1,0 +1,48 @@
+// Running a program with its output piped to us, line by line, bounded in
+// time. The wait ends with the program, not with its pipe: a process it
+// started that still holds the pipe can't keep us waiting, and the pipe is
+// read while the program runs, so a program that writes much never blocks.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace ChildProcess {
+
+enum class End {
+    Exited,        // code: its exit code
+    NotStarted,    // code: the system's error
+    TimedOut,      // outlived its limit and was ended with code ERROR_TIMEOUT
+    CodeUnknown,   // ended, but its exit code could not be read
+};
+
+struct Outcome {
+    End end;
+    DWORD code;
+};
+
+using LineHandler = std::function<void(const std::wstring& line)>;
+
+// Runs the command line with its standard output and error into one pipe and
+// hands each line to onLine as it comes (UTF-8, the line break taken off). A
+// program still running after limitMs is ended through its handle.
+Outcome RunCollectingLines(const std::wstring& commandLine, DWORD limitMs, const LineHandler& onLine);
+
+// The Windows entry points this module calls; tests swap single entries.
+struct Api {
+    decltype(&::CreatePipe) CreatePipe;
+    decltype(&::SetHandleInformation) SetHandleInformation;
+    decltype(&::CreateProcessW) CreateProcessW;
+    decltype(&::PeekNamedPipe) PeekNamedPipe;
+    decltype(&::ReadFile) ReadFile;
+    decltype(&::WaitForSingleObject) WaitForSingleObject;
+    decltype(&::GetExitCodeProcess) GetExitCodeProcess;
+    decltype(&::TerminateProcess) TerminateProcess;
+    decltype(&::CloseHandle) CloseHandle;
+    decltype(&::GetTickCount) GetTickCount;
+};
+extern Api api;
+
+}  // namespace ChildProcess

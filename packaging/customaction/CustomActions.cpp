@@ -1,0 +1,77 @@
+// The package's custom actions, each a thin adapter between Windows
+// Installer and the work done elsewhere: the installed program for the
+// registration, the modules beside this file for the rest. Deferred and not
+// impersonated, they run as SYSTEM; they read what they need from
+// CustomActionData, log what they did, and fail the installation only where
+// the installation must not stand.
+#include "ChildProcess.h"
+#include "MarkerRollback.h"
+#include "MsiSession.h"
+#include "ProgramRecords.h"
+
+#include <windows.h>
+#include <msiquery.h>
+
+#include <new>
+#include <string>
+
+namespace {
+
+std::wstring FileName(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// Runs the EXE that CustomActionData names, without arguments; its records go
+// into msiexec's log as they come. Any end but exit code 0 fails the
+// installation, with the program's own reason as the installer's error.
+UINT RunProgram(MSIHANDLE session) {
+    const std::wstring exe = MsiSession::CustomActionData(session);
+    const std::wstring program = FileName(exe);
+    if (exe.empty()) {
+        MsiSession::ShowError(session, L"The package names no program to run (CustomActionData is empty).");
+        return ERROR_INSTALL_FAILURE;
+    }
+    MsiSession::Log(session, L"running " + exe);
+    ProgramRecords::Collector records;
+    const ChildProcess::Outcome outcome = ChildProcess::RunCollectingLines(
+        L"\"" + exe + L"\"", ProgramRecords::kProgramLimitMinutes * 60000, [&](const std::wstring& line) {
+            records.Add(line);
+            MsiSession::Log(session, line);
+        });
+    MsiSession::Log(session, ProgramRecords::OutcomeText(program, outcome));
+    if (outcome.end == ChildProcess::End::Exited && outcome.code == 0) return ERROR_SUCCESS;
+    MsiSession::ShowError(session, records.FailureMessage(program, outcome));
+    return ERROR_INSTALL_FAILURE;
+}
+
+// Rollback of a first installation: the marker that the program wrote, and
+// its key if nothing else is in it. CustomActionData: the key's path under
+// HKLM. A rollback action's result changes nothing; it is logged.
+UINT RemoveMarker(MSIHANDLE session) {
+    const std::wstring keyPath = MsiSession::CustomActionData(session);
+    const wchar_t* said = L"the marker could not be removed";
+    switch (MarkerRollback::RemoveMarker(keyPath)) {
+    case MarkerRollback::Outcome::NoKey: said = L"no marker to remove"; break;
+    case MarkerRollback::Outcome::ValueRemovedKeyKept: said = L"marker removed; its key holds other values and stays"; break;
+    case MarkerRollback::Outcome::KeyRemoved: said = L"marker and its key removed"; break;
+    case MarkerRollback::Outcome::Failed: break;
+    }
+    MsiSession::Log(session, L"rollback: " + std::wstring(said) + L" (HKLM\\" + keyPath + L")");
+    return ERROR_SUCCESS;
+}
+
+// Nothing may escape into Windows Installer: out of memory fails the action.
+template <class Action>
+UINT Guarded(MSIHANDLE session, Action action) noexcept {
+    try {
+        return action(session);
+    } catch (...) {
+        return ERROR_INSTALL_FAILURE;
+    }
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall RunInstalledProgram(MSIHANDLE session) { return Guarded(session, RunProgram); }
+extern "C" UINT __stdcall RollbackMarker(MSIHANDLE session) { return Guarded(session, RemoveMarker); }

@@ -1,0 +1,34 @@
+// What the installed program's records say, gathered as they come, and the
+// text of the installer's error when the program failed: the program's own
+// error message, then what the registration tool's exit code means.
+#pragma once
+
+#include "ChildProcess.h"
+
+#include <string>
+#include <vector>
+
+namespace ProgramRecords {
+
+// The longest the program may run: twice its own bound on the registration
+// tool, so that the program always ends the tool first.
+inline constexpr DWORD kProgramLimitMinutes = 10;
+
+class Collector {
+public:
+    // One line of the program's output; lines that are no record are kept out.
+    void Add(const std::wstring& line);
+    // The installer's error for a run that did not end with 0; program is the
+    // EXE's name, for a run that left no error message of its own.
+    std::wstring FailureMessage(const std::wstring& program, const ChildProcess::Outcome& outcome) const;
+
+private:
+    std::vector<std::wstring> messages_;  // each one or more ERROR lines, joined by CR LF
+    bool inMessage_ = false;
+    std::wstring resultCode_, resultMeaning_;
+};
+
+// How the program's run ended, as one sentence: "X.exe ended with exit code 1."
+std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcome& outcome);
+
+}  // namespace ProgramRecords

@@ -1,0 +1,330 @@
+// The package's custom-action modules: the program run with its output piped
+// (on a model of a child and, for real, on small programs), what its records
+// make of a failure, the marker's rollback on the real registry, and the
+// messages to Windows Installer.
+#include "ApiOverride.h"
+#include "packaging/customaction/ChildProcess.h"
+#include "packaging/customaction/MarkerRollback.h"
+#include "packaging/customaction/MsiSession.h"
+#include "packaging/customaction/ProgramRecords.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using ChildProcess::End;
+using ChildProcess::Outcome;
+
+std::vector<std::wstring> RunLines(const std::wstring& commandLine, DWORD limitMs, Outcome* outcome) {
+    std::vector<std::wstring> lines;
+    *outcome = ChildProcess::RunCollectingLines(commandLine, limitMs, [&](const std::wstring& line) { lines.push_back(line); });
+    return lines;
+}
+
+// A child and its pipe, as the module sees them through its entry points:
+// the child writes its output into a pipe that holds only a few bytes and
+// can't end before all of it is read; a process of its own keeps the pipe
+// open, so the pipe never reports its end.
+struct ModelChild {
+    std::string unwritten;
+    std::string inPipe;
+    std::size_t pipeCapacity = 16;
+    bool hangs = false;
+    bool ended = false;
+    DWORD exitCode = 7;
+    DWORD ticks = 0;
+    BOOL inherit = FALSE;
+    HANDLE stdOutput = nullptr, stdError = nullptr;
+    bool readEndInheritable = true;
+    bool writeEndClosedBeforeWait = false;
+    bool readBlocked = false;
+    std::vector<std::string> terminated;
+};
+ModelChild child;
+const HANDLE kRead = reinterpret_cast<HANDLE>(0x10), kWrite = reinterpret_cast<HANDLE>(0x11);
+const HANDLE kProcess = reinterpret_cast<HANDLE>(0x20), kThread = reinterpret_cast<HANDLE>(0x21);
+bool writeEndOpen = false;
+
+BOOL WINAPI ModelPipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES, DWORD) {
+    *read = kRead;
+    *write = kWrite;
+    writeEndOpen = true;
+    return TRUE;
+}
+BOOL WINAPI ModelHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
+    if (handle == kRead && mask == HANDLE_FLAG_INHERIT) child.readEndInheritable = flags != 0;
+    return TRUE;
+}
+BOOL WINAPI ModelCreate(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD, LPVOID,
+                        LPCWSTR, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
+    child.inherit = inherit;
+    child.stdOutput = startup->dwFlags & STARTF_USESTDHANDLES ? startup->hStdOutput : nullptr;
+    child.stdError = startup->dwFlags & STARTF_USESTDHANDLES ? startup->hStdError : nullptr;
+    started->hProcess = kProcess;
+    started->hThread = kThread;
+    return TRUE;
+}
+void Flow() {
+    while (!child.unwritten.empty() && child.inPipe.size() < child.pipeCapacity) {
+        child.inPipe += child.unwritten[0];
+        child.unwritten.erase(0, 1);
+    }
+}
+BOOL WINAPI ModelPeek(HANDLE pipe, LPVOID, DWORD, LPDWORD, LPDWORD available, LPDWORD) {
+    if (pipe != kRead) return FALSE;
+    Flow();
+    *available = static_cast<DWORD>(child.inPipe.size());
+    return TRUE;
+}
+BOOL WINAPI ModelRead(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
+    if (pipe != kRead || child.inPipe.empty()) {
+        child.readBlocked = true;  // a real read would wait for ever here
+        return FALSE;
+    }
+    *read = std::min<DWORD>(size, static_cast<DWORD>(child.inPipe.size()));
+    child.inPipe.copy(static_cast<char*>(buffer), *read);
+    child.inPipe.erase(0, *read);
+    return TRUE;
+}
+DWORD WINAPI ModelWait(HANDLE process, DWORD milliseconds) {
+    if (process != kProcess) return WAIT_FAILED;
+    child.writeEndClosedBeforeWait = !writeEndOpen;
+    child.ticks += milliseconds;
+    Flow();
+    if (!child.hangs && child.unwritten.empty()) child.ended = true;
+    return child.ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+BOOL WINAPI ModelExitCode(HANDLE, LPDWORD code) {
+    *code = child.exitCode;
+    return TRUE;
+}
+BOOL WINAPI ModelTerminate(HANDLE, UINT code) {
+    child.terminated.push_back(std::to_string(code));
+    child.ended = true;
+    return TRUE;
+}
+BOOL WINAPI ModelClose(HANDLE handle) {
+    if (handle == kWrite) writeEndOpen = false;
+    return TRUE;
+}
+DWORD WINAPI ModelTicks() { return child.ticks; }
+
+class ModelRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        child = ModelChild();
+        writeEndOpen = false;
+    }
+    ApiOverride<decltype(ChildProcess::api.CreatePipe)> pipe_{ChildProcess::api.CreatePipe, ModelPipe};
+    ApiOverride<decltype(ChildProcess::api.SetHandleInformation)> info_{ChildProcess::api.SetHandleInformation,
+                                                                          ModelHandleInformation};
+    ApiOverride<decltype(ChildProcess::api.CreateProcessW)> create_{ChildProcess::api.CreateProcessW, ModelCreate};
+    ApiOverride<decltype(ChildProcess::api.PeekNamedPipe)> peek_{ChildProcess::api.PeekNamedPipe, ModelPeek};
+    ApiOverride<decltype(ChildProcess::api.ReadFile)> read_{ChildProcess::api.ReadFile, ModelRead};
+    ApiOverride<decltype(ChildProcess::api.WaitForSingleObject)> wait_{ChildProcess::api.WaitForSingleObject, ModelWait};
+    ApiOverride<decltype(ChildProcess::api.GetExitCodeProcess)> code_{ChildProcess::api.GetExitCodeProcess,
+                                                                        ModelExitCode};
+    ApiOverride<decltype(ChildProcess::api.TerminateProcess)> end_{ChildProcess::api.TerminateProcess, ModelTerminate};
+    ApiOverride<decltype(ChildProcess::api.CloseHandle)> close_{ChildProcess::api.CloseHandle, ModelClose};
+    ApiOverride<decltype(ChildProcess::api.GetTickCount)> ticks_{ChildProcess::api.GetTickCount, ModelTicks};
+};
+
+}  // namespace
+
+TEST_F(ModelRun, OutputLargerThanThePipeIsReadWhileTheChildRunsAndTheRunEndsWithTheChild) {
+    std::vector<std::wstring> expected;
+    for (int i = 0; i < 200; ++i) {
+        const std::wstring line = L"LOG entry " + std::to_wstring(i);
+        expected.push_back(line);
+        child.unwritten += std::string(line.begin(), line.end()) + (i % 2 ? "\r\n" : "\n");
+    }
+    child.unwritten += "RESULT 0";  // the last line without its break
+    expected.push_back(L"RESULT 0");
+    Outcome outcome{};
+    EXPECT_EQ(RunLines(L"program.exe", 60000, &outcome), expected);
+    EXPECT_EQ(outcome.end, End::Exited);
+    EXPECT_EQ(outcome.code, 7u);
+    EXPECT_FALSE(child.readBlocked) << "a read waited on a pipe that a grandchild keeps open";
+    EXPECT_TRUE(child.inherit);
+    EXPECT_EQ(child.stdOutput, kWrite);
+    EXPECT_EQ(child.stdError, kWrite);
+    EXPECT_FALSE(child.readEndInheritable) << "the child must not get the pipe's read end";
+    EXPECT_TRUE(child.writeEndClosedBeforeWait) << "our write end would keep the pipe open";
+}
+
+TEST_F(ModelRun, ChildThatOutlivesItsLimitIsEndedWithTheTimeOutCode) {
+    child.hangs = true;
+    child.unwritten = "LOG started\r\n";
+    Outcome outcome{};
+    EXPECT_EQ(RunLines(L"program.exe", 1000, &outcome), std::vector<std::wstring>{L"LOG started"});
+    EXPECT_EQ(outcome.end, End::TimedOut);
+    EXPECT_EQ(outcome.code, static_cast<DWORD>(ERROR_TIMEOUT));
+    EXPECT_EQ(child.terminated, std::vector<std::string>{"1460"});
+    EXPECT_GE(child.ticks, 1000u);
+}
+
+namespace {
+std::wstring TestProgramFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const std::wstring file(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return file.substr(0, file.find_last_of(L'\\') + 1);
+}
+std::wstring SystemFile(const wchar_t* name) {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\" + name;
+}
+}  // namespace
+
+TEST(ChildProcessRun, RealChildrenTheirLinesTheirCodesAndOneThatCantStart) {
+    Outcome outcome{};
+    EXPECT_EQ(RunLines(L"\"" + SystemFile(L"cmd.exe") + L"\" /c echo LOG one& echo ERROR two& exit 3", 30000, &outcome),
+              (std::vector<std::wstring>{L"LOG one", L"ERROR two"}));
+    EXPECT_EQ(outcome.end, End::Exited);
+    EXPECT_EQ(outcome.code, 3u);
+    EXPECT_TRUE(RunLines(L"\"" + TestProgramFolder() + L"exit_with_code.exe\" 0", 30000, &outcome).empty());
+    EXPECT_EQ(outcome.end, End::Exited);
+    EXPECT_EQ(outcome.code, 0u);
+    RunLines(L"\"" + TestProgramFolder() + L"no such program.exe\"", 30000, &outcome);
+    EXPECT_EQ(outcome.end, End::NotStarted);
+    EXPECT_EQ(outcome.code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(ProgramRecords, TheInstallersErrorIsTheProgramsOwnMessageThenTheExitCodesMeaning) {
+    const Outcome failed{End::Exited, 1};
+    struct Case {
+        std::vector<std::wstring> lines;
+        Outcome outcome;
+        std::wstring message;
+    };
+    const Case cases[] = {
+        {{L"LOG a: Result  3", L"RESULT 3 TVex.DLL or a DLL it needs could not be loaded (often a missing runtime)",
+          L"ERROR Can't register Tarvex ActiveX control, result  3!", L"LOG a: Registration finished"},
+         failed,
+         L"Can't register Tarvex ActiveX control, result  3!\r\n\r\nExit code 3 of the registration tool: TVex.DLL or "
+         L"a DLL it needs could not be loaded (often a missing runtime)."},
+        {{L"ERROR Can't find Tarvex DLL !", L"ERROR ", L"ERROR Please contact X", L"LOG b"},
+         failed,
+         L"Can't find Tarvex DLL !\r\n\r\nPlease contact X"},
+        {{L"RESULT 7", L"ERROR Can't register Tarvex ActiveX control, result  7!"},
+         failed,
+         L"Can't register Tarvex ActiveX control, result  7!"},
+        {{L"LOG only"}, failed, L"X.exe ended with exit code 1."},
+        {{}, {End::TimedOut, ERROR_TIMEOUT}, L"X.exe did not end within 10 minutes and was ended."},
+        {{}, {End::CodeUnknown, 0}, L"X.exe ended, but its exit code could not be read."},
+    };
+    for (const Case& c : cases) {
+        ProgramRecords::Collector records;
+        for (const std::wstring& line : c.lines) records.Add(line);
+        EXPECT_EQ(records.FailureMessage(L"X.exe", c.outcome), c.message);
+    }
+    const std::wstring notStarted = ProgramRecords::OutcomeText(L"X.exe", {End::NotStarted, ERROR_BAD_EXE_FORMAT});
+    EXPECT_EQ(notStarted.rfind(L"X.exe could not be started: ", 0), 0u) << notStarted;
+    EXPECT_NE(notStarted.find(L"(error 193)."), std::wstring::npos) << notStarted;
+}
+
+namespace {
+// A scratch key in the 32-bit view, where the marker lies.
+constexpr wchar_t kScratch[] = L"Software\\TarvexUnitTests\\MarkerRollback";
+const std::wstring kKeyPath = std::wstring(kScratch) + L"\\Tarvex_cl_V4";
+
+HKEY Open32(const std::wstring& path, REGSAM access) {
+    HKEY key = nullptr;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS ? key
+                                                                                                               : nullptr;
+}
+void SetText(const std::wstring& path, const wchar_t* name) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+    RegCloseKey(key);
+}
+void DeleteValue(const std::wstring& path, const wchar_t* name) {
+    if (HKEY key = Open32(path, KEY_SET_VALUE)) {
+        RegDeleteValueW(key, name);
+        RegCloseKey(key);
+    }
+}
+bool KeyExists(const std::wstring& path) {
+    HKEY key = Open32(path, KEY_READ);
+    if (key) RegCloseKey(key);
+    return key != nullptr;
+}
+bool ValueExists(const std::wstring& path, const wchar_t* name) {
+    HKEY key = Open32(path, KEY_READ);
+    if (!key) return false;
+    const bool found = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+// Deletes the key and its subkeys, through their parents' handles in the 32-bit view.
+void DeleteTree(const std::wstring& path) {
+    for (const wchar_t* child : {L"\\Tarvex_cl_V4\\Sub", L"\\Tarvex_cl_V4", L""}) {
+        const std::wstring full = path + child;
+        const std::size_t last = full.rfind(L'\\');
+        if (HKEY parent = Open32(full.substr(0, last), KEY_ALL_ACCESS)) {
+            RegDeleteKeyW(parent, full.substr(last + 1).c_str());
+            RegCloseKey(parent);
+        }
+    }
+}
+}  // namespace
+
+TEST(MarkerRollback, TheMarkerGoesAndItsKeyOnlyWhenNothingElseIsInIt) {
+    using MarkerRollback::Outcome;
+    DeleteTree(kScratch);
+    EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::NoKey);
+
+    SetText(kKeyPath, L"Registered");
+    SetText(kKeyPath, L"Other");
+    EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::ValueRemovedKeyKept);
+    EXPECT_FALSE(ValueExists(kKeyPath, L"Registered"));
+    EXPECT_TRUE(ValueExists(kKeyPath, L"Other")) << "another value is never the marker's to take";
+
+    DeleteValue(kKeyPath, L"Other");
+    SetText(kKeyPath, L"Registered");
+    EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::KeyRemoved);
+    EXPECT_FALSE(KeyExists(kKeyPath));
+    EXPECT_TRUE(KeyExists(kScratch)) << "only the marker's own key goes";
+
+    SetText(kKeyPath + L"\\Sub", L"Value");
+    EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::ValueRemovedKeyKept) << "a subkey keeps the key";
+    DeleteTree(kScratch);
+}
+
+namespace {
+std::vector<std::pair<INSTALLMESSAGE, std::wstring>> sent;
+std::wstring recordText;
+UINT WINAPI RecordingSetString(MSIHANDLE, UINT field, LPCWSTR text) {
+    if (field == 0) recordText = text;
+    return ERROR_SUCCESS;
+}
+int WINAPI RecordingMessage(MSIHANDLE, INSTALLMESSAGE kind, MSIHANDLE) {
+    sent.emplace_back(kind, recordText);
+    return IDOK;
+}
+MSIHANDLE WINAPI FakeRecord(UINT) { return 0x77; }
+UINT WINAPI FakeClose(MSIHANDLE) { return ERROR_SUCCESS; }
+}  // namespace
+
+TEST(MsiSession, LinesAndErrorsGoAsTemplatesThatShowTheTextAsWritten) {
+    ApiOverride<decltype(MsiSession::api.MsiCreateRecord)> record(MsiSession::api.MsiCreateRecord, FakeRecord);
+    ApiOverride<decltype(MsiSession::api.MsiRecordSetStringW)> set(MsiSession::api.MsiRecordSetStringW,
+                                                                   RecordingSetString);
+    ApiOverride<decltype(MsiSession::api.MsiProcessMessage)> message(MsiSession::api.MsiProcessMessage,
+                                                                     RecordingMessage);
+    ApiOverride<decltype(MsiSession::api.MsiCloseHandle)> close(MsiSession::api.MsiCloseHandle, FakeClose);
+    sent.clear();
+    MsiSession::Log(0, L"LOG [1] {x} 42");
+    MsiSession::ShowError(0, L"Can't [x]");
+    const std::vector<std::pair<INSTALLMESSAGE, std::wstring>> expected = {
+        {INSTALLMESSAGE_INFO, L"TarvexActiveXInstaller: LOG [\\[]1[\\]] [\\{]x[\\}] 42"},
+        {INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), L"Can't [\\[]x[\\]]"}};
+    EXPECT_EQ(sent, expected);
+}
