@@ -1,44 +1,58 @@
 #!/usr/bin/env bash
-# build-package.sh --exe EXE --dll DLL --company NAME --windres WINDRES --out FILE.msi
-#                  [--wxs FILE] [--version A.B.C.D] [--reg-view 32] [--as-wixl-writes]
+# build-package.sh --exe EXE --dll DLL --actions ACTIONS.dll --company NAME --windres WINDRES --out FILE.msi
+#                  [--wxs FILE] [--version A.B.C.D] [--as-wixl-writes]
 # Builds the control's installation package with wixl from TarvexActiveX.wxs
-# (or the given source): the program EXE and the control DLL as they are, the
-# Manufacturer the company name, the version the EXE's own file version (read
-# with WINDRES, the resource compiler of the EXE's architecture; --version
-# overrides it, for test packages). Then sets with msibuild the columns that
-# wixl writes otherwise than the source means, or drops; --as-wixl-writes
-# leaves them as wixl wrote them (an earlier release's package, rebuilt for
-# the tests). --reg-view 32 makes the marker's rollback name the 32-bit
-# registry view, for a test package whose tools are 64-bit programs. The
-# package is written whole or not at all.
+# (or the given source): the program EXE, the control DLL and the custom
+# actions' DLL as they are, the Manufacturer the company name. The version is
+# the EXE's own file version (read with WINDRES, the resource compiler of the
+# EXE's architecture; --version overrides it, for test packages), numbered by
+# its last field: A.B.0.D is ProductVersion A.B.D, as Windows Installer
+# compares only three fields, and must be above the deployed 1.2.0.7.
+# Then sets with msibuild the columns that wixl writes otherwise than the
+# source means, or drops. --as-wixl-writes builds an earlier release's
+# package for the tests: its version as given, its columns as wixl wrote them.
+#
+# The control must be a DLL that can work: a PE DLL of the EXE's
+# architecture, exporting DllRegisterServer and DllUnregisterServer, with a
+# file version (the upgrade rules rest on it). Anything else is refused with
+# the reason, before wixl runs. The package is written whole or not at all:
+# a refused or failed build leaves no package at the output path.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 wxs=$here/TarvexActiveX.wxs
-version='' reg_view='' finish=yes
+version='' actions='' finish=yes
+# The last release before versions rose with every release; FindRelatedProducts
+# sees it as 1.2.0.
+DEPLOYED_VERSION=1.2.0
+
+die() { echo "build-package: $*" >&2; exit 1; }
 
 while [ $# -gt 0 ]; do
     case $1 in
     --exe) exe=$2 ;;
     --dll) dll=$2 ;;
+    --actions) actions=$2 ;;
     --company) company=$2 ;;
     --windres) windres=$2 ;;
     --out) out=$2 ;;
     --wxs) wxs=$2 ;;
     --version) version=$2 ;;
-    --reg-view) reg_view=" /reg:$2" ;;
     --as-wixl-writes) finish=no; shift; continue ;;
     *) echo "build-package: unknown option $1" >&2; exit 2 ;;
     esac
     shift 2
 done
 : "${exe:?--exe}" "${dll:?--dll}" "${company:?--company}" "${windres:?--windres}" "${out:?--out}"
-for file in "$exe" "$dll"; do
-    [ -f "$file" ] || { echo "build-package: no file $file" >&2; exit 1; }
+rm -f "$out"
+[ "$finish" = no ] || [ -n "$actions" ] || die "--actions names no custom actions' DLL"
+for file in "$exe" "$dll" ${actions:+"$actions"}; do
+    [ -f "$file" ] || die "no file $file"
 done
 # The company name becomes a registry key and a preprocessor value.
 case $company in
-*[\\\$\(\)\<\>\&\"\']*|"") echo "build-package: the company name '$company' can't name a registry key here" >&2; exit 1 ;;
+*[\\\$\(\)\<\>\&\"\']*|"") die "the company name '$company' can't name a registry key here" ;;
 esac
+objdump=${windres%windres}objdump
 
 # version_info FILE: "A.B.C.D LANGUAGE" from the file's version resource
 # (FILEVERSION, and the first translation's language in decimal); empty without one.
@@ -47,16 +61,50 @@ version_info() {
     fields=$("$windres" -J coff -i "$1" -O rc 2>/dev/null | awk '
         /^ *FILEVERSION / { gsub(/[ ,]+/, " "); v = $2 "." $3 "." $4 "." $5 }
         /VALUE "Translation"/ && lang == "" { gsub(/[ ,]+/, " "); lang = $3 }
-        END { if (v != "") print v, lang }')
+        END { if (v != "") print v, lang }') || true
     read -r fields language <<< "$fields" || true
-    [ -n "$fields" ] && echo "$fields $((${language:-0}))"
+    [ -z "$fields" ] || echo "$fields $((${language:-0}))"
 }
 
+# pe_format FILE: objdump's name of the file's format (pei-i386, pei-x86-64); empty for no PE file.
+pe_format() { "$objdump" -f "$1" 2>/dev/null | sed -n 's/.*file format \(pei-[a-z0-9-]*\).*/\1/p' | head -n 1; }
+
+# control_refusal DLL FORMAT: why the file can't be the control of a package
+# whose program has that format; nothing when it can.
+control_refusal() {
+    local format headers entry
+    format=$(pe_format "$1")
+    [ -n "$format" ] || { echo "it is no PE file (no Windows DLL at all)"; return; }
+    [ "$format" = "$2" ] || { echo "it is $format, the package's program $2: regsvr32 of that bitness can't load it"; return; }
+    headers=$("$objdump" -p "$1")
+    grep -qx $'\tDLL' <<< "$headers" || { echo "it is a program, no DLL"; return; }
+    for entry in DllRegisterServer DllUnregisterServer; do
+        grep -qE "^[[:space:]]*\[ *[0-9]+\] $entry\$" <<< "$headers" ||
+            { echo "it exports no $entry: it is no self-registering COM DLL"; return; }
+    done
+    [ -n "$(version_info "$1")" ] ||
+        echo "it has no file version: the upgrade rules rest on it (an unversioned TVex.DLL never replaces an installed versioned one)"
+}
+
+exe_format=$(pe_format "$exe")
+[ -n "$exe_format" ] || die "$exe is no Windows program"
+refusal=$(control_refusal "$dll" "$exe_format")
+[ -z "$refusal" ] || die "refusing $dll as the control: $refusal"
+
 read -r exe_version exe_language <<< "$(version_info "$exe")" || true
-[ -n "${exe_version:-}" ] || { echo "build-package: $exe has no file version" >&2; exit 1; }
+[ -n "${exe_version:-}" ] || die "$exe has no file version"
 version=${version:-$exe_version}
-IFS=. read -r major minor build _ <<< "$version"
-next_version=$major.$minor.$((build + 1))
+IFS=. read -r major minor build release <<< "$version"
+if [ "$finish" = no ]; then
+    product_version=$version next_version=$major.$minor.$((build + 1))
+else
+    [[ "$version" =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] ||
+        die "the version $version is no release number A.B.0.NNNN (releases are numbered by the last field)"
+    product_version=$major.$minor.$release next_version=$major.$minor.$((release + 1))
+    # Three fields compared, as FindRelatedProducts compares them.
+    [ "$(printf '%s\n' "$DEPLOYED_VERSION" "$major.$minor.$release" | sort -V | tail -n 1)" != "$DEPLOYED_VERSION" ] ||
+        die "the version $version (ProductVersion $product_version) is not above the deployed 1.2.0.7: the PCs that have it would keep it; raise the release number"
+fi
 
 # q QUERY...: msibuild's SQL on the staged package.
 q() { local query; for query in "$@"; do msibuild "$stage/package.msi" -q "$query"; done; }
@@ -64,23 +112,29 @@ q() { local query; for query in "$@"; do msibuild "$stage/package.msi" -q "$quer
 # What the source means, where wixl writes something else (it marks every
 # immediate action 0x800 and makes rollback actions immediate) or drops it.
 finish_package() {
-    local dll_version dll_language
-    # Type 51 sets a property; 3090 runs the installed program, deferred, not
-    # impersonated, its exit code checked; 3186 the tool by its property, the
-    # same but ignoring the exit code; 3442 that, as a rollback action.
-    q "UPDATE CustomAction SET Type = 51 WHERE Action = 'FindRegistrationTool' OR Action = 'FindRegistryTool'" \
-      "UPDATE CustomAction SET Type = 3090 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved'" \
+    local dll_version dll_language secure
+    # Type 51 sets a property; 3073 calls our DLL, deferred, not
+    # impersonated, its result checked; 3186 runs the tool a property names,
+    # the same but ignoring its exit code; 3442 that, as a rollback action;
+    # 3393 our DLL as a rollback action, its result ignored.
+    q "UPDATE CustomAction SET Type = 51 WHERE Action = 'FindRegistrationTool' OR Action = 'RegisterControlData' OR Action = 'RegisterAfterEarlierRemovedData' OR Action = 'RollbackMarkerData'" \
+      "UPDATE CustomAction SET Type = 3073 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved'" \
       "UPDATE CustomAction SET Type = 3186 WHERE Action = 'UnregisterControl'" \
-      "UPDATE CustomAction SET Type = 3442 WHERE Action = 'RollbackRegistration' OR Action = 'RollbackMarker' OR Action = 'RestoreRegistration'" \
+      "UPDATE CustomAction SET Type = 3442 WHERE Action = 'RollbackRegistration' OR Action = 'RestoreRegistration' OR Action = 'RollbackUnregistration'" \
+      "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RollbackMarker'" \
       "UPDATE Component SET Attributes = 8 WHERE Component = 'Control'"
+    # A TVex.DLL already in the system folder: a file search, which wixl can't write.
+    q "CREATE TABLE \`DrLocator\` (\`Signature_\` CHAR(72) NOT NULL, \`Parent\` CHAR(72), \`Path\` CHAR(255), \`Depth\` SHORT PRIMARY KEY \`Signature_\`, \`Parent\`, \`Path\`)" \
+      "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Path\`, \`Depth\`) VALUES ('ControlBefore', '[SystemFolder]', 0)" \
+      "INSERT INTO \`Signature\` (\`Signature\`, \`FileName\`) VALUES ('ControlBefore', 'TVex.DLL')" \
+      "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('CONTROL_BEFORE', 'ControlBefore')"
+    # What AppSearch finds reaches the elevated server only when it is secure.
+    secure=$(msiinfo export "$stage/package.msi" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')
+    q "UPDATE Property SET Value = '${secure:+$secure;}MARKER_BEFORE;CONTROL_BEFORE;CONTROL_SHARED_COUNT' WHERE Property = 'SecureCustomProperties'"
     # Versioned payloads: the file versioning rules replace an older file and keep a newer one.
     q "UPDATE File SET Version = '$exe_version', Language = '$exe_language' WHERE File = 'ProgramExe'"
     read -r dll_version dll_language <<< "$(version_info "$dll")" || true
-    if [ -n "${dll_version:-}" ]; then
-        q "UPDATE File SET Version = '$dll_version', Language = '${dll_language:-0}' WHERE File = 'ControlDll'"
-    else
-        echo "build-package: warning: $dll has no file version; an existing versioned TVex.DLL would be kept" >&2
-    fi
+    q "UPDATE File SET Version = '$dll_version', Language = '${dll_language:-0}' WHERE File = 'ControlDll'"
 }
 
 # wixl takes relative sources only: stage the payloads with the source.
@@ -90,8 +144,9 @@ trap 'rm -rf "$stage"' EXIT
 cp "$wxs" "$stage/TarvexActiveX.wxs"
 cp "$exe" "$stage/TarvexActiveXInstaller.exe"
 cp "$dll" "$stage/TVex.DLL"
-(cd "$stage" && wixl -a x86 -D "Manufacturer=$company" -D "Version=$version" -D "NextVersion=$next_version" \
-                     -D "RegView=$reg_view" -o package.msi TarvexActiveX.wxs)
+[ -z "$actions" ] || cp "$actions" "$stage/TarvexCustomActions.dll"
+(cd "$stage" && wixl -a x86 -D "Manufacturer=$company" -D "Version=$product_version" -D "NextVersion=$next_version" \
+                     -o package.msi TarvexActiveX.wxs) || die "wixl could not build the package"
 [ "$finish" = no ] || finish_package
 mv "$stage/package.msi" "$out"
-echo "build-package: $out (version $version, $company)"
+echo "build-package: $out (version $version, ProductVersion $product_version, $company)"

@@ -1,5 +1,6 @@
 # The control's installation package (Windows Installer), built with wixl from
-# packaging/TarvexActiveX.wxs out of this tree's program and a control DLL.
+# packaging/TarvexActiveX.wxs out of this tree's program, its custom actions'
+# DLL and a control DLL.
 # The x86 tree's package is the product's; the x64 tree's carries the 64-bit
 # variant, for testing where no 32-bit code runs. Without wixl (a native
 # Windows build, say) there is no package.
@@ -13,12 +14,6 @@ set(TARVEX_CONTROL_DLL "" CACHE FILEPATH
     "The control DLL (TVex.DLL) that the package ships; empty: the tests' stand-in control")
 set(TARVEX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
-# The 64-bit variant's test package runs 64-bit tools where the tests put
-# them: the marker's rollback must name the 32-bit view then.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(TARVEX_PACKAGE_OPTIONS --reg-view 32)
-endif()
-
 # tarvex_add_package(TARGET OUTPUT EXE DLL [WXS source] [DEPENDS target...] [OPTIONS option...]):
 # OUTPUT, the package of that program and DLL, built with the default target
 # from TarvexActiveX.wxs or WXS; OPTIONS go to build-package.sh.
@@ -27,11 +22,15 @@ function(tarvex_add_package target output exe dll)
     if(NOT arg_WXS)
         set(arg_WXS ${TARVEX_PACKAGING_DIR}/TarvexActiveX.wxs)
     endif()
-    set(commands COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${exe} --dll ${dll}
-                         --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER} --wxs ${arg_WXS}
-                         ${TARVEX_PACKAGE_OPTIONS} ${arg_OPTIONS})
+    # A signed program goes with our signed custom actions, into a signed package.
+    set(actions ${TARVEX_PRODUCT_ACTIONS})
     if(exe STREQUAL TARVEX_SIGNED_EXE)
-        # A signed program goes into a signed package.
+        set(actions ${TARVEX_SIGNED_ACTIONS})
+    endif()
+    set(commands COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${exe} --dll ${dll}
+                         --actions ${actions} --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER}
+                         --wxs ${arg_WXS} ${arg_OPTIONS})
+    if(exe STREQUAL TARVEX_SIGNED_EXE)
         get_filename_component(name ${output} NAME)
         set(unsigned ${CMAKE_BINARY_DIR}/package-unsigned/${name})
         list(APPEND commands --out ${unsigned} COMMAND bash ${TARVEX_SIGN_TOOL} package ${unsigned} ${output})
@@ -41,7 +40,7 @@ function(tarvex_add_package target output exe dll)
         set(depends ${TARVEX_PRODUCT_TARGET})
     endif()
     add_custom_command(OUTPUT ${output} ${commands}
-        DEPENDS ${exe} ${dll} ${arg_WXS} ${TARVEX_PACKAGING_DIR}/build-package.sh
+        DEPENDS ${exe} ${dll} ${actions} ${arg_WXS} ${TARVEX_PACKAGING_DIR}/build-package.sh
                 ${TARVEX_SIGN_TOOL} ${TARVEX_SIGNING_STATE}
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${output})

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# sign.sh program UNSIGNED.exe SIGNED.exe SIGNATURE.p7s
+# sign.sh program UNSIGNED.exe|.dll SIGNED.exe|.dll SIGNATURE.p7s
 # sign.sh package UNSIGNED.msi SIGNED.msi
 #
 # Authenticode signatures with osslsigncode: SHA-256 digest, description

@@ -216,6 +216,8 @@ scenario_unattended_success() {
     expect_event "$WORK/station.err" information "${expected[@]}"
 }
 
+# Started without standard handles, the program writes no records, even to
+# the stdout that Wine hands down regardless: only the station's exit code is there.
 scenario_unattended_control_fails() {
     put_marker
     place_control fail
@@ -224,6 +226,32 @@ scenario_unattended_control_fails() {
     expect_class_unregistered
     mapfile -t expected < <(failure_entries " 5" already)
     expect_event "$WORK/station.err" error "${expected[@]}"
+    expect_eq "what the run wrote to its inherited stdout" "$(tr -d '\r' < "$WORK/station.out")" 1
+}
+
+# Started with standard handles (by the package's custom action, or a
+# script's redirection to a file), the program writes its records there as
+# it runs: each log entry, the tool's exit code in words, the error text. The
+# run is the same: its exit code, its marker, its event.
+scenario_records_to_a_file() {
+    local records=$WORK/records.txt
+    put_marker
+    place_control fail
+    rm -f "$records"
+    run_on_station 1 $((RUN_TIMEOUT_S * 1000)) --stdout "$(windows_path "$records")" "$EXE_WIN"
+    expect_marker_untouched
+    mapfile -t entries < <(failure_entries " 5" already)
+    expect_event "$WORK/station.err" error "${entries[@]}"
+    local entry expected=()
+    for entry in "${entries[@]}"; do
+        expected+=("LOG $entry")
+        [ "$entry" != "Result  5" ] || expected+=("RESULT 5 DllRegisterServer returned a failure")
+        [[ $entry != "Can't register"* ]] || expected+=("ERROR $entry")
+    done
+    [ "$(grep -c $'\r$' "$records" || true)" -eq "$(wc -l < "$records")" ] ||
+        fail "records without CR LF: $(od -c "$records" | head -n 3)" || return 1
+    expect_lines "the records" "$(tr -d '\r' < "$records" | sed -E "s/^LOG ($DATETIME_RE): /LOG /")" \
+        "$(printf '%s\n' "${expected[@]}")"
 }
 
 # With Wine's debugger left on, as it is by default: the tool's crash must
@@ -316,6 +344,7 @@ scenario_screenshots() {
 scenarios=(silent_success log_box_yes log_box_no second_run control_missing tool_missing
            control_fails control_crashes tool_cannot_start
            unattended_success unattended_control_fails unattended_control_crashes unattended_control_missing
+           records_to_a_file
            planted_dll_beside_the_program planted_dll_in_the_current_directory)
 [ -n "$SCREENSHOTS" ] && scenarios+=(screenshots)
 run_suite "end-to-end suite" "${scenarios[@]}"

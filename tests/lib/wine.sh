@@ -131,6 +131,8 @@ save_tools() {
 # 32-bit code does). e2e_init has saved the folder's own.
 place_tool() {
     local name wanted
+    # Wine's msiexec takes away a system folder that a removal leaves empty.
+    mkdir -p "$SYSDIR"
     for name in $SYSTEM_TOOLS; do
         wanted=$(tool_original "$name")
         [ "$BITS" = 64 ] && wanted=$WINEPREFIX/drive_c/windows/system32/$name

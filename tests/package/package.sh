@@ -2,30 +2,38 @@
 # End-to-end suite of the installation package: test packages with this
 # tree's program and stand-in controls (tests/package/suite.cmake says which),
 # installed, updated, repaired, failed and removed by Wine's real msiexec,
-# silently (/qn), as management tools run them. Run it under its own X server
-# (xvfb-run); ctest does (tests/package/suite.cmake).
+# silently (/qn) as management tools run them, and at basic UI (/qb) as a
+# person does. Run it under its own X server (xvfb-run); ctest does
+# (tests/package/suite.cmake).
 #
 #   package.sh <the options of the end-to-end suite> --packages DIR
 #
 # Each scenario starts from a clean prefix (no product installed, no control,
-# no marker, the class unregistered) and leaves it so. Every check looks at
-# the effect (files, registry, the program's event), never at msiexec's exit
-# code alone: Wine's msiexec reports success for an action it could not run.
+# no marker, the class unregistered, no SharedDLLs count) and leaves it so.
+# Every check looks at the effect (files, registry, the program's event, our
+# custom actions' own lines in msiexec's log), never at msiexec's exit code
+# alone: Wine's msiexec reports success for an action it could not run.
 #
 # What Wine can't show: it removes an earlier product at RemoveExistingProducts
 # in a process of its own, committed at once (Windows: inside the
 # transaction), and it restores no file it replaced or deleted; its rollback
-# deletes the files before the rollback actions run.
+# deletes the files before the rollback actions run, so an action that
+# registers a restored control finds none. It has no client and server: what
+# AppSearch finds at /qb is the server's too. It removes a file whose
+# SharedDLLs count stays above zero (Windows keeps it).
 set -uo pipefail
 # shellcheck source=tests/lib/runner.sh
 source "$(dirname "$0")/../lib/runner.sh"
 
 suite_init "$@"
 PRODUCT_NAME="Tarvex ActiveX Control"
-# Wine's msiexec ends a failed installation with 1627 where Windows documents 1603.
-MSI_FAILED=1627
+# A failed installation: 1603 when our custom action fails it, as on Windows;
+# Wine's msiexec says 1627 for an EXE action's failure (Windows: 1603).
+MSI_FAILED=1603 MSI_FAILED_BY_EXE=1627
 MSI_TIMEOUT_MS=120000
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+SHARED_DLLS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
+INSTALLER_TITLE="Windows Installer"
 case $KIND in
 win64) INSTALL_DIR_WIN='C:\Program Files (x86)\Tarvex ActiveX' ;;
 win32) INSTALL_DIR_WIN='C:\Program Files\Tarvex ActiveX' ;;
@@ -69,6 +77,25 @@ expect_nothing_installed() {
     [ ! -e "$INSTALL_DIR/$PROGRAM_TITLE.exe" ] || fail "the program is still in $INSTALL_DIR_WIN" || return 1
     expect_class_unregistered
     ! reg_key_exists "$UNINSTALL_KEY\\$1" || fail "the uninstall entry $1 is still there"
+}
+
+# expect_msi_log_entries ENTRY...: msiexec's log holds the program's log, each
+# entry as our custom action copied it, in this order, and the action's own
+# line that the program ended; so the action ran.
+expect_msi_log_entries() {
+    local entries
+    entries=$(tr -d '\r' < "$WORK/msiexec.log" | sed -n "s/^$PROGRAM_TITLE: LOG //p") ||
+        fail "no msiexec log in $WORK" || return 1
+    split_log "${entries//$'\n'/$'\r\n'}"$'\r\n' || return 1
+    expect_lines "the program's entries in msiexec's log" "$(printf '%s\n' "${LOG_TEXTS[@]}")" "$(printf '%s\n' "$@")"
+}
+
+# expect_msi_log LINE...: each line stands, whole, in msiexec's log.
+expect_msi_log() {
+    local line
+    for line in "$@"; do
+        tr -d '\r' < "$WORK/msiexec.log" | grep -qxF -- "$line" || fail "msiexec's log lacks the line: $line" || return 1
+    done
 }
 
 # Neither the marker nor its key (the key alone would be left empty).
@@ -117,7 +144,8 @@ installed_products() {
     done
 }
 
-# Called by reset_prefix: removes what a scenario installed.
+# Called by reset_prefix: removes what a scenario installed, and the DLL's
+# SharedDLLs count, which Wine leaves after a rollback.
 suite_reset() {
     local code
     place_tool
@@ -125,28 +153,56 @@ suite_reset() {
         timeout -k 5 $((MSI_TIMEOUT_MS / 1000)) "$WINE" msiexec /x "$code" /qn >/dev/null 2>&1 ||
             echo "    could not remove $code" >&2
     done
+    wine_call reg delete "$SHARED_DLLS_KEY" /v "$SYSDIR_WIN\\TVex.DLL" /f /reg:32 >/dev/null 2>&1 || true
 }
+
+# shared_count N: the SharedDLLs count of the system folder's TVex.DLL, as setups keep it.
+shared_count() {
+    reg32 add "$SHARED_DLLS_KEY" /v "$SYSDIR_WIN\\TVex.DLL" /t REG_DWORD /d "$1" /f >/dev/null
+}
+
 
 # ---------------------------------------------------------------- scenarios
 
 # As management tools run it: where no one sees, the program registers the
-# control and writes the marker; its log goes to the event log.
+# control and writes the marker; its log goes to the event log, and, through
+# our custom action, into msiexec's log.
 scenario_installs_unseen() {
     msiexec_unseen 0 /i "$GOOD_WIN"
     expect_installed "$GOOD_CODE"
     mapfile -t expected < <(success_entries 'not yet' "$INSTALL_DIR_WIN")
     expect_event "$WORK/station.err" information "${expected[@]}"
+    expect_msi_log_entries "${expected[@]}"
+    expect_msi_log "$PROGRAM_TITLE: running $INSTALL_DIR_WIN\\$PROGRAM_TITLE.exe" \
+        "$PROGRAM_TITLE: $PROGRAM_TITLE.exe ended with exit code 0."
 }
 
 # A control that fails to register fails the installation, which is rolled
-# back; a marker from before stays as it was.
+# back; a marker from before stays as it was, and so does another value in
+# its key. msiexec's log says why, in the program's words.
 scenario_failure_rolls_back_unseen() {
     put_marker
+    reg32 add "$MARKER_KEY" /v Other /t REG_SZ /d "not the marker's" /f >/dev/null
     msiexec_unseen "$MSI_FAILED" /i "$FAIL_WIN"
     expect_nothing_installed "$FAIL_CODE"
     expect_marker_untouched
+    expect_eq "the key's other value" "$(reg_text "$MARKER_KEY" Other)" "not the marker's"
     mapfile -t expected < <(failure_entries " 5" already "$INSTALL_DIR_WIN")
     expect_event "$WORK/station.err" error "${expected[@]}"
+    expect_msi_log "$PROGRAM_TITLE: RESULT 5 DllRegisterServer returned a failure" \
+        "Can't register Tarvex ActiveX control, result  5!"
+}
+
+# The registration tool ends with 3 (here a stand-in for it): the installer's
+# error, in msiexec's log, says what 3 means; the first installation's
+# rollback undoes the registration and the marker as before.
+scenario_tool_exit_code_explained() {
+    cp "$BUILD/tests/exit_with_code.exe" "$TOOL"
+    TARVEX_TOOL_EXIT_CODE=3 msiexec_unseen "$MSI_FAILED" /i "$GOOD_WIN"
+    expect_nothing_installed "$GOOD_CODE"
+    expect_msi_log "Can't register Tarvex ActiveX control, result  3!" \
+        "Exit code 3 of the registration tool: TVex.DLL or a DLL it needs could not be loaded (often a missing runtime)."
+    expect_rolled_back RollbackMarker RollbackRegistration
 }
 
 # msiexec on the visible desktop: the program's error box shows and waits
@@ -160,15 +216,46 @@ scenario_failure_rolls_back_visible() {
     expect_no_marker
 }
 
+# At basic UI a person sees the installer's own error box, with the program's
+# reason and what the tool's exit code means. (Under Wine the action runs on
+# the visible desktop, where the program shows its own box first; on Windows
+# it runs as SYSTEM, where it shows none.) With --screenshots, the box is
+# taken on a virtual desktop.
+scenario_installer_error_at_basic_ui() {
+    local text="Can't register Tarvex ActiveX control, result  5!"$'\r\n\r\n'"Exit code 5 of the registration tool: DllRegisterServer returned a failure."
+    local desktop=()
+    if [ -n "$SCREENSHOTS" ]; then
+        mkdir -p "$SCREENSHOTS"
+        desktop=(--desktop "$SHOT_DESKTOP")
+        start_on_desktop $((MSI_TIMEOUT_MS / 1000)) msiexec /i "$FAIL_WIN" /qb
+    else
+        start_visible "$MSI_TIMEOUT_MS" msiexec /i "$FAIL_WIN" /qb
+    fi
+    box "${desktop[@]}" answer ok "$BOX_TIMEOUT_MS" > "$WORK/error.txt" || fail "the program's box did not come" || return 1
+    box "${desktop[@]}" --title "$INSTALLER_TITLE" wait "$BOX_TIMEOUT_MS" > "$WORK/installer.txt" ||
+        fail "no box of the installer's came" || return 1
+    expect_box "$WORK/installer.txt" "$ERROR_BOX" "$text"
+    if [ -n "$SCREENSHOTS" ]; then
+        shoot_box installer-error-box ok "$INSTALLER_TITLE"
+        await_desktop
+    else
+        box --title "$INSTALLER_TITLE" answer ok "$BOX_TIMEOUT_MS" >/dev/null || fail "cannot answer the installer's box"
+        await_visible "$MSI_FAILED"
+    fi
+    expect_nothing_installed "$FAIL_CODE"
+}
+
 # A repair registers the control again and renews the marker; removal leaves
 # nothing of the control behind.
 scenario_repairs_and_removes() {
     msiexec_unseen 0 /i "$GOOD_WIN"
     put_marker
     rm "$SYSDIR/TVex.DLL"
-    # What msiexec /fa does: Wine's msiexec repairs nothing given a product code.
-    msiexec_unseen 0 /i "$GOOD_WIN" REINSTALL=ALL REINSTALLMODE=amus
+    # What msiexec /fomus does: Wine's msiexec repairs nothing given a product code.
+    msiexec_unseen 0 /i "$GOOD_WIN" REINSTALL=ALL REINSTALLMODE=omus
     expect_installed "$GOOD_CODE"
+    # Wine counts a repair as one more user of the DLL; Windows does not.
+    shared_count 1
     msiexec_unseen 0 /x "$GOOD_CODE"
     expect_nothing_installed "$GOOD_CODE"
     expect_no_marker
@@ -194,14 +281,20 @@ scenario_failed_update_from_deployed_keeps_it() { failed_update_keeps "$DEPLOYED
 # f. So does an earlier build of this package.
 scenario_failed_update_from_earlier_build_keeps_it() { failed_update_keeps "$GOOD_WIN" "$GOOD_CODE"; }
 
-# g, h. A later version replaces the deployed one: one product, the new
-# control, registered, the marker renewed. Its removal by feature (the
+# g, h. A later release replaces the deployed one: one product, this
+# build's program (the deployed one poses as 1.2.0.7, with other bytes), the
+# new control, registered, the marker renewed. Its removal by feature (the
 # deployed package's conditions took only REMOVE=ALL for one) leaves nothing.
+# (Not a second update after it: Wine's nested removal of the earlier
+# product deletes the UpgradeCodes entry of the new one too, so that a next
+# FindRelatedProducts finds nothing; Windows removes the earlier one's alone.)
 scenario_update_from_deployed_then_removal() {
     msiexec_unseen 0 /i "$DEPLOYED_WIN"
     put_marker
     msiexec_unseen 0 /i "$LATER_WIN"
     expect_only_product "$LATER_CODE"
+    cmp -s "$INSTALL_DIR/$PROGRAM_TITLE.exe" "$PROGRAM_EXE" ||
+        fail "the update kept the deployed program in $INSTALL_DIR_WIN" || return 1
     expect_installed "$LATER_CODE" good2
     msiexec_unseen 0 /i "$LATER_WIN" REMOVE=Complete
     expect_nothing_installed "$LATER_CODE"
@@ -209,18 +302,48 @@ scenario_update_from_deployed_then_removal() {
 }
 
 # i. A step after the program's success fails: the first installation leaves
-# nothing, the marker the program wrote included, and the rollback ran its
-# unregistration. (Wine deletes the control before the rollback actions run,
-# so it can't show the class unregistered; Windows runs them first.)
+# nothing, the marker the program wrote included, but another value in its
+# key stays, and with it the key; the rollback ran its unregistration. (Wine
+# deletes the control before the rollback actions run, so it can't show the
+# class unregistered; Windows runs them first.)
 scenario_late_failure_leaves_nothing() {
-    msiexec_unseen "$MSI_FAILED" /i "$LATE_FAILURE_WIN"
+    reg32 add "$MARKER_KEY" /v Other /t REG_SZ /d "not the marker's" /f >/dev/null
+    msiexec_unseen "$MSI_FAILED_BY_EXE" /i "$LATE_FAILURE_WIN"
     [ ! -e "$SYSDIR/TVex.DLL" ] || fail "the control is still in $SYSDIR_WIN" || return 1
     ! reg_key_exists "$UNINSTALL_KEY\\$LATE_FAILURE_CODE" || fail "the uninstall entry is still there" || return 1
-    expect_no_marker
+    ! reg_text "$MARKER_KEY" Registered >/dev/null || fail "the marker the program wrote is still there" || return 1
+    expect_eq "the key's other value" "$(reg_text "$MARKER_KEY" Other)" "not the marker's"
     expect_rolled_back RollbackMarker RollbackRegistration
+    expect_msi_log "$PROGRAM_TITLE: rollback: marker removed; its key holds other values and stays (HKLM\\Software\\$COMPANY\\Tarvex_cl_V4)"
+}
+
+# Another setup counts TVex.DLL as its own too (SharedDLLs): our removal
+# leaves its control registered. (Windows also leaves the file, whose count
+# stays above zero; Wine removes it all the same.)
+scenario_removal_leaves_a_control_others_count() {
+    msiexec_unseen 0 /i "$GOOD_WIN"
+    shared_count 2
+    msiexec_unseen 0 /x "$GOOD_CODE"
+    expect_class_registered
+    ! grep -q '^Action start .*: UnregisterControl\.' <(tr -d '\r' < "$WORK/msiexec.log") ||
+        fail "the removal unregistered the control that another setup still counts" || return 1
+    echo "    after the removal the system folder holds $(control_state) (Wine removes a file still counted)"
+}
+
+# Per machine only: a per-user installation is refused with its reason. (At
+# /qn, Windows logs the message; Wine shows it only at a user interface.)
+scenario_per_user_refused() {
+    start_visible "$MSI_TIMEOUT_MS" msiexec /i "$GOOD_WIN" 'ALLUSERS=""' /qb
+    box --title "Install Failed" answer ok "$BOX_TIMEOUT_MS" > "$WORK/refusal.txt" ||
+        fail "no box of the installer's came" || return 1
+    expect_box "$WORK/refusal.txt" 'buttons=ok *' "$PRODUCT_NAME is installed for all users of this computer only: do not set ALLUSERS or MSIINSTALLPERUSER on the command line."
+    await_visible "$MSI_FAILED"
+    expect_nothing_installed "$GOOD_CODE"
 }
 
 run_suite "installation package suite" \
-    installs_unseen failure_rolls_back_unseen failure_rolls_back_visible repairs_and_removes \
+    installs_unseen failure_rolls_back_unseen tool_exit_code_explained failure_rolls_back_visible \
+    installer_error_at_basic_ui repairs_and_removes \
     failed_update_from_deployed_keeps_it failed_update_from_earlier_build_keeps_it \
-    update_from_deployed_then_removal late_failure_leaves_nothing
+    update_from_deployed_then_removal late_failure_leaves_nothing \
+    removal_leaves_a_control_others_count per_user_refused

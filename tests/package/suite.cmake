@@ -5,36 +5,48 @@
 # and removed under Wine's msiexec, in the tree's prefixes, under an X server
 # of their own:
 #   deployed  the package as 1.2.0.7 was released (its source kept as a
-#             fixture), with the good control
+#             fixture), with the good control and a program that poses as
+#             1.2.0.7 (this build's, its version resource rewritten)
 #   good      this package with the good control (1.0.0.1), fail with the
 #             failing one (9.9.9.9), both of this version
-#   later     a later version (1.2.1.0) with the second good control (2.0.0.0)
+#   later     the next release (the last field plus one) with the second good
+#             control (2.0.0.0)
 #   late_failure  good, with a deferred step after the registration that fails
 if(NOT DEFINED TARVEX_PACKAGE)
     return()
 endif()
 set(PACKAGE_SUITE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(CHECK_PACKAGE ${CMAKE_CURRENT_SOURCE_DIR}/static/check-package.sh)
-set(package_check_args ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER})
+set(package_check_args ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER}
+    ${TARVEX_SHIPPED_ACTIONS})
 add_test(NAME package_file_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CHECK_PACKAGE} ${TARVEX_PACKAGE} ${package_check_args})
 add_test(NAME package_file_broken_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CHECK_PACKAGE} --broken ${TARVEX_PACKAGE} ${package_check_args}
                  ${CMAKE_BINARY_DIR}/tests/package-broken)
-set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} package_file_broken_${TARVEX_MANIFEST_ARCH}
-                     PROPERTIES TIMEOUT 60)
+set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 60)
+set_tests_properties(package_file_broken_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 240)
 
 set(TEST_PACKAGES ${CMAKE_BINARY_DIR}/tests/packages)
 set(STANDINS ${CMAKE_BINARY_DIR}/tests/standins)
-tarvex_add_package(test_package_deployed ${TEST_PACKAGES}/deployed.msi ${TARVEX_PRODUCT_EXE} ${STANDINS}/good/TVex.DLL
+set(DEPLOYED_EXE ${CMAKE_BINARY_DIR}/tests/deployed-1.2.0.7/TarvexActiveXInstaller.exe)
+add_custom_command(OUTPUT ${DEPLOYED_EXE}
+    COMMAND bash ${PACKAGE_SUITE_DIR}/earlier-release.sh ${TARVEX_PRODUCT_EXE} 1.2.0.7 ${DEPLOYED_EXE}
+    DEPENDS ${TARVEX_PRODUCT_EXE} ${PACKAGE_SUITE_DIR}/earlier-release.sh
+    VERBATIM)
+add_custom_target(deployed_program DEPENDS ${DEPLOYED_EXE})
+add_dependencies(deployed_program ${TARVEX_PRODUCT_TARGET})
+tarvex_add_package(test_package_deployed ${TEST_PACKAGES}/deployed.msi ${DEPLOYED_EXE} ${STANDINS}/good/TVex.DLL
                    WXS ${PACKAGE_SUITE_DIR}/fixtures/TarvexActiveX-1.2.0.7.wxs
-                   DEPENDS tvex_standin_good OPTIONS --as-wixl-writes)
+                   DEPENDS tvex_standin_good deployed_program OPTIONS --as-wixl-writes)
 foreach(control good fail)
     tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi ${TARVEX_PRODUCT_EXE}
                        ${STANDINS}/${control}/TVex.DLL DEPENDS tvex_standin_${control})
 endforeach()
+math(EXPR next_release "${PROJECT_VERSION_TWEAK} + 1")
 tarvex_add_package(test_package_later ${TEST_PACKAGES}/later.msi ${TARVEX_PRODUCT_EXE} ${STANDINS}/good2/TVex.DLL
-                   DEPENDS tvex_standin_good2 OPTIONS --version 1.2.1.0)
+                   DEPENDS tvex_standin_good2
+                   OPTIONS --version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0.${next_release})
 add_custom_command(OUTPUT ${TEST_PACKAGES}/late_failure.msi
     COMMAND bash ${PACKAGE_SUITE_DIR}/late-failure.sh ${TEST_PACKAGES}/good.msi
             $<TARGET_FILE:exit_with_code> ${TEST_PACKAGES}/late_failure.msi
@@ -46,11 +58,15 @@ add_dependencies(test_package_late_failure test_package_good exit_with_code)
 set(PACKAGE_XVFB_SERVER_NUM_win64_32 230)
 set(PACKAGE_XVFB_SERVER_NUM_win32_32 260)
 set(PACKAGE_XVFB_SERVER_NUM_win64_64 290)
+# The 64-bit prefix's run also takes the screenshot of the installer's error box.
 foreach(kind ${WINE_KINDS})
+    set(package_args --kind ${kind} --bits ${TARVEX_WINE_BITS} --prefix ${WINE_ROOT}/${kind}
+        --build ${CMAKE_BINARY_DIR} --exe ${TARVEX_PRODUCT_EXE} --company ${TARVEX_COMPANY_NAME}
+        --clsid ${TARVEX_STANDIN_CLSID} --packages ${TEST_PACKAGES})
+    if(kind STREQUAL "win64")
+        list(APPEND package_args --screenshots ${CMAKE_BINARY_DIR}/screenshots)
+    endif()
     wine_test(package_${kind} ${kind}
               xvfb-run -a -n ${PACKAGE_XVFB_SERVER_NUM_${kind}_${TARVEX_WINE_BITS}} -s "-screen 0 1024x768x24"
-              bash ${PACKAGE_SUITE_DIR}/package.sh --kind ${kind} --bits ${TARVEX_WINE_BITS}
-                   --prefix ${WINE_ROOT}/${kind} --build ${CMAKE_BINARY_DIR} --exe ${TARVEX_PRODUCT_EXE}
-                   --company ${TARVEX_COMPANY_NAME} --clsid ${TARVEX_STANDIN_CLSID}
-                   --packages ${TEST_PACKAGES})
+              bash ${PACKAGE_SUITE_DIR}/package.sh ${package_args})
 endforeach()

@@ -13,15 +13,6 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/imports.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
-# imports_of EXE: "DLL FUNCTION" for every imported function (FUNCTION "#N" for an ordinal).
-imports_of() {
-    "$OBJDUMP" -p "$1" | awk '
-        /^[ \t]*DLL Name: / { dll = $3; next }
-        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+[^ \t]+/ { print dll, $3; next }
-        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+<none>[ \t]+[0-9a-f]+/ { print dll, "#" $3; next }
-        /^[ \t]*$/ { dll = "" }'
-}
-
 # le32 FILE OFFSET: the little-endian 32-bit number at OFFSET.
 le32() { od -An -t u4 -j "$2" -N 4 "$1" | tr -d ' '; }
 
@@ -96,8 +87,8 @@ main() {
     done
 
     # ---- imports
-    local imports dlls offenders="" dll fn
-    imports=$(imports_of "$exe")
+    local imports dlls offenders dll
+    imports=$(imports_of "$OBJDUMP" "$exe")
     dlls=$(awk '{ print $1 }' <<< "$imports" | sort -uf)
     if [ -z "$imports" ]; then
         bad "no imports found"
@@ -112,9 +103,7 @@ main() {
     if [ -z "$planted" ]; then ok "imports only DLLs that Windows takes from its system folder alone"
     else bad "imports DLLs that a file beside the EXE could stand in for: $planted"; fi
     if [ "$arch" = X86 ]; then
-        while read -r dll fn; do
-            xp_lacks "$fn" && offenders+="$dll!$fn "
-        done <<< "$imports"
+        offenders=$(xp_offenders "$imports")
         if [ -z "$offenders" ]; then ok "imports nothing that Windows XP SP3 lacks"
         else bad "imports what Windows XP SP3 lacks: $offenders"; fi
     fi

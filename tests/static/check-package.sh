@@ -1,26 +1,38 @@
 #!/usr/bin/env bash
-# check-package.sh PACKAGE EXE DLL COMPANY WINDRES
-# check-package.sh --broken PACKAGE EXE DLL COMPANY WINDRES WORKDIR
+# check-package.sh PACKAGE EXE DLL COMPANY WINDRES ACTIONS
+# check-package.sh --broken PACKAGE EXE DLL COMPANY WINDRES ACTIONS WORKDIR
 #
 # Checks the control's installation package without installing it, for what
 # Wine's msiexec would let pass (it runs a misplaced deferred action not at
 # all and still reports success, commits an earlier product's removal at once,
-# restores no file): the package's tables read with msiinfo, its payloads
-# unpacked with msiextract and compared with the build's EXE and DLL. WINDRES,
-# the resource compiler of the EXE's architecture, reads the files' versions.
-# Prints one line per check; fails if any check fails.
+# restores no file, keeps no client/server split, ignores SharedDLLs counts):
+# the package's tables read with msiinfo, its payloads unpacked with
+# msiextract and compared with the build's EXE and DLL, its custom actions'
+# stream with ACTIONS, the build's DLL of them. WINDRES, the resource compiler
+# of the EXE's architecture, reads the files' versions. Prints one line per
+# check; fails if any check fails.
 #
 # --broken makes, in WORKDIR, copies of PACKAGE each broken in one column that
-# decides how an installation, an update or a rollback goes, and succeeds only
-# when the checks reject each of them for what was broken.
+# decides how an installation, an update, a removal or a rollback goes, and
+# succeeds only when the checks reject each of them for what was broken.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tests/static/checks.sh
 source "$here/checks.sh"
+# shellcheck source=tests/static/imports.sh
+source "$here/imports.sh"
 
 UPGRADE_CODE='{8C2E6B1A-4F3D-4B7E-9A51-2D6E0C7F3B94}'
+# The last release whose version did not rise with its program; FindRelatedProducts compares 1.2.0.
+DEPLOYED_PRODUCT_VERSION=1.2.0
+SHARED_DLLS='Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
 
-# table NAME: the table's rows, tab-separated, without msiinfo's three header lines.
-table() { msiinfo export "$PKG" "$1" | tail -n +4 | tr -d '\r'; }
+# table NAME: the table's rows, tab-separated, without msiinfo's three header
+# lines; each table read once per package, into TABLES.
+table() {
+    [ -f "$TABLES/$1" ] || msiinfo export "$PKG" "$1" 2>/dev/null | tail -n +4 | tr -d '\r' > "$TABLES/$1"
+    cat "$TABLES/$1"
+}
 # field TABLE KEY COLUMN: a column of the row whose first column is KEY.
 field() { table "$1" | awk -F'\t' -v key="$2" -v col="$3" '$1 == key { print $col; exit }'; }
 prop() { field Property "$1" 2; }
@@ -30,20 +42,60 @@ condition_of() { field InstallExecuteSequence "$1" 2; }
 same_nonempty() { [ -n "${2%%$'\t'*}" ] && [ "$1" = "$2" ]; }
 # between A B C: all three are numbers and A < B < C.
 between() { [ -n "$1" ] && [ -n "$2" ] && [ -n "$3" ] && [ "$1" -lt "$2" ] && [ "$2" -lt "$3" ]; }
+# above A B: version A is above version B, field by field.
+above() { [ -n "$1" ] && [ "$1" != "$2" ] && [ "$(printf '%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$1" ]; }
+# has_word LIST WORD: WORD is one of the semicolon-separated LIST.
+has_word() { [[ ";$1;" == *";$2;"* ]]; }
 
-# The program's file version as a.b.c.d.
-file_version() { version_columns "$1" | cut -f1; }
+# A file's FILEVERSION and first translation's language, as File.Version and File.Language write them.
+version_columns() {
+    "$WINDRES" -J coff -i "$1" -O rc 2>/dev/null | awk '
+        /^ *FILEVERSION / { gsub(/[ ,]+/, " "); v = $2 "." $3 "." $4 "." $5 }
+        /VALUE "Translation"/ && l == "" { gsub(/[ ,]+/, " "); l = $3 }
+        END { print v "\t" l }' | { IFS=$'\t' read -r v l; printf '%s\t%s' "$v" "$((${l:-0}))"; }
+}
+
+# The release as ProductVersion writes it: a.b.0.n is a.b.n, which FindRelatedProducts compares whole.
+release_version() {
+    local a b c n
+    IFS=. read -r a b c n <<< "$(version_columns "$1" | cut -f1)"
+    [ "$c" = 0 ] && printf '%s.%s.%s' "$a" "$b" "$n"
+}
 
 check_summary_and_properties() {
     check "Intel template: one package for 32- and 64-bit Windows" \
         [ "$(msiinfo suminfo "$PKG" | sed -n 's/^Template: //p' | tr -d '\r')" = "Intel;1033" ]
     check "per machine (ALLUSERS 1)" [ "$(prop ALLUSERS)" = 1 ]
     check "Manufacturer is the program's CompanyName, $COMPANY" [ "$(prop Manufacturer)" = "$COMPANY" ]
-    local version
-    version=$(file_version "$EXE")
-    check "ProductVersion $(prop ProductVersion) is the program's file version ${version:-(none)}" \
-        [ "$(prop ProductVersion)" = "${version:-none}" ]
+    RELEASE=$(release_version "$EXE")
+    check "ProductVersion $(prop ProductVersion) is the program's release ${RELEASE:-(none: its third field is not 0)}" \
+        [ "$(prop ProductVersion)" = "${RELEASE:-none}" ]
+    check "... above the deployed 1.2.0.7 as FindRelatedProducts compares it ($DEPLOYED_PRODUCT_VERSION)" \
+        above "$(prop ProductVersion)" "$DEPLOYED_PRODUCT_VERSION"
     check "UpgradeCode $UPGRADE_CODE" [ "$(prop UpgradeCode)" = "$UPGRADE_CODE" ]
+    local secure name
+    secure=$(prop SecureCustomProperties)
+    for name in EARLIER_BUILD_FOUND LATER_VERSION_FOUND MARKER_BEFORE CONTROL_BEFORE CONTROL_SHARED_COUNT; do
+        check "$name reaches the elevated server (SecureCustomProperties)" has_word "$secure" "$name"
+    done
+}
+
+# Earlier versions and other builds of this one are replaced; a later one stops the installation.
+check_upgrades() {
+    local a b n next
+    IFS=. read -r a b n <<< "$RELEASE"
+    next=$a.$b.$((n + 1))
+    check "the earlier versions, 0.0.0 up to below $next, are found for their removal (Upgrade attributes 256)" \
+        [ "$(table Upgrade | awk -F'\t' '$7 == "EARLIER_BUILD_FOUND" { print $2 "\t" $3 "\t" $5 }')" = \
+          "0.0.0"$'\t'"$next"$'\t'"256" ]
+    check "a later version, from $next on, is detected only (258)" \
+        [ "$(table Upgrade | awk -F'\t' '$7 == "LATER_VERSION_FOUND" { print $2 "\t" $3 "\t" $5 }')" = \
+          "$next"$'\t\t'"258" ]
+    check "launch conditions: no later version, and per machine only" \
+        [ "$(table LaunchCondition | cut -f1 | sort | tr '\n' '|')" = "Installed OR ALLUSERS=1|NOT LATER_VERSION_FOUND|" ]
+    check "... whose message says so" grep -q 'for all users of this computer only' <<< "$(table LaunchCondition)"
+    check "launch conditions are checked after what they test is found" \
+        between "$(seq_of AppSearch)" "$(seq_of LaunchConditions)" "$(seq_of CostInitialize)"
 }
 
 # The files and where they go; sets DLL_FILE_KEY, DLL_COMPONENT and EXE_FILE_KEY.
@@ -56,42 +108,46 @@ check_files() {
 }
 
 # The custom actions as the package means them: ACTION TYPE SOURCE TARGET.
-# Types: 51 sets a property; 3090 runs the installed program, deferred
-# (1024), not impersonated (2048), its exit code checked and waited for; 3186
-# the tool a property names, the same but ignoring its exit code (64); 3442
-# that, as a rollback action (256).
+# Types: 51 sets a property (a deferred action's CustomActionData); 3073
+# calls our DLL, deferred (1024), not impersonated (2048), its result
+# checked; 3186 runs the tool a property names, the same but ignoring its
+# exit code (64); 3442 that, as a rollback action (256); 3393 our DLL as a
+# rollback action, its result ignored.
 expected_custom_actions() {
-    local tool_args='/u /s "[SystemFolder]TVex.DLL"' view=""
-    # The 64-bit variant's test package runs a 64-bit reg.exe: it names the view.
-    [ "$(pe_magic "$EXE")" = 020b ] && view=" /reg:32"
+    local tool='/s "[SystemFolder]TVex.DLL"' untool='/u /s "[SystemFolder]TVex.DLL"'
     printf '%s\t%s\t%s\t%s\n' \
         FindRegistrationTool 51 REGSVR32 '[SystemFolder]regsvr32.exe' \
-        FindRegistryTool 51 REGTOOL '[SystemFolder]reg.exe' \
-        UnregisterControl 3186 REGSVR32 "$tool_args" \
-        RollbackRegistration 3442 REGSVR32 "$tool_args" \
-        RollbackMarker 3442 REGTOOL "delete \"HKLM\\Software\\$COMPANY\\Tarvex_cl_V4\" /f$view" \
-        RegisterControl 3090 "$EXE_FILE_KEY" "" \
-        RestoreRegistration 3442 REGSVR32 '/s "[SystemFolder]TVex.DLL"' \
-        RegisterAfterEarlierRemoved 3090 "$EXE_FILE_KEY" ""
+        RegisterControlData 51 RegisterControl "[#$EXE_FILE_KEY]" \
+        RegisterAfterEarlierRemovedData 51 RegisterAfterEarlierRemoved "[#$EXE_FILE_KEY]" \
+        RollbackMarkerData 51 RollbackMarker 'Software\[Manufacturer]\Tarvex_cl_V4' \
+        RollbackUnregistration 3442 REGSVR32 "$tool" \
+        UnregisterControl 3186 REGSVR32 "$untool" \
+        RestoreRegistration 3442 REGSVR32 "$tool" \
+        RollbackRegistration 3442 REGSVR32 "$untool" \
+        RollbackMarker 3393 TarvexActions RollbackMarker \
+        RegisterControl 3073 TarvexActions RunInstalledProgram \
+        RegisterAfterEarlierRemoved 3073 TarvexActions RunInstalledProgram
 }
 
 # Where each custom action runs and when: ACTION SEQUENCE CONDITION. $Control
 # is the control component's action: 3 installed or repaired, 2 removed, by
 # product or by feature.
+REMOVAL_OF_OURS_ALONE='$Control=2 AND NOT UPGRADINGPRODUCTCODE AND (NOT CONTROL_SHARED_COUNT OR CONTROL_SHARED_COUNT="#1")'
 FIRST_INSTALL='$Control=3 AND NOT Installed AND NOT EARLIER_BUILD_FOUND'
 expected_custom_sequence() {
     printf '%s\t%s\t%s\n' \
         FindRegistrationTool 1010 "" \
-        FindRegistryTool 1011 "" \
-        UnregisterControl 3490 '$Control=2 AND NOT UPGRADINGPRODUCTCODE' \
-        RollbackRegistration 4005 "$FIRST_INSTALL" \
+        RegisterControlData 1011 "" \
+        RegisterAfterEarlierRemovedData 1012 "" \
+        RollbackMarkerData 1013 "" \
+        RollbackUnregistration 3489 "$REMOVAL_OF_OURS_ALONE" \
+        UnregisterControl 3490 "$REMOVAL_OF_OURS_ALONE" \
+        RestoreRegistration 3995 '$Control=3 AND (EARLIER_BUILD_FOUND OR CONTROL_BEFORE)' \
+        RollbackRegistration 4005 "$FIRST_INSTALL AND NOT CONTROL_BEFORE AND NOT MARKER_BEFORE" \
         RollbackMarker 4006 "$FIRST_INSTALL AND NOT MARKER_BEFORE" \
         RegisterControl 4010 '$Control=3' \
-        RestoreRegistration 6490 '$Control=3 AND EARLIER_BUILD_FOUND' \
         RegisterAfterEarlierRemoved 6520 '$Control=3 AND EARLIER_BUILD_FOUND'
 }
-
-pe_magic() { od -An -tx1 -j "$(($(od -An -tu4 -j 60 -N 4 "$1") + 24))" -N 2 "$1" | awk '{ print $2 $1 }'; }
 
 check_custom_actions() {
     local action type source target sequence condition
@@ -107,12 +163,15 @@ check_custom_actions() {
     done < <(expected_custom_sequence)
 }
 
-# The order that the design rests on, whatever the numbers.
+# The order that the design rests on, whatever the numbers. Rollback runs the
+# script backwards: a rollback action runs before whatever precedes it.
 check_order() {
-    check "the tools are found after CostFinalize and before InstallInitialize" \
-        between "$(seq_of CostFinalize)" "$(seq_of FindRegistryTool)" "$(seq_of InstallInitialize)"
-    check "the unregistration runs before RemoveFiles" \
-        between "$(seq_of InstallInitialize)" "$(seq_of UnregisterControl)" "$(seq_of RemoveFiles)"
+    check "CustomActionData is set after CostFinalize and before InstallInitialize" \
+        between "$(seq_of CostFinalize)" "$(seq_of RollbackMarkerData)" "$(seq_of InstallInitialize)"
+    check "the unregistration runs before RemoveFiles, its rollback right before it" \
+        between "$(seq_of RollbackUnregistration)" "$(seq_of UnregisterControl)" "$(seq_of RemoveFiles)"
+    check "the earlier control's registration is restored after InstallFiles' rollback has put it back" \
+        between "$(seq_of RemoveFiles)" "$(seq_of RestoreRegistration)" "$(seq_of InstallFiles)"
     check "the program runs after InstallFiles and before InstallExecute (InstallFiles $(seq_of InstallFiles), RegisterControl $(seq_of RegisterControl), InstallExecute $(seq_of InstallExecute))" \
         between "$(seq_of InstallFiles)" "$(seq_of RegisterControl)" "$(seq_of InstallExecute)"
     check "the registration's rollback precedes it" \
@@ -123,15 +182,25 @@ check_order() {
     check "nothing comes between InstallExecute and RemoveExistingProducts (ICE63)" \
         [ "$(table InstallExecuteSequence | awk -F'\t' -v a="$(seq_of InstallExecute)" -v b="$(seq_of RemoveExistingProducts)" \
              '$3 > a && $3 < b' | wc -l)" -eq 0 ]
-    check "the rollback that registers the earlier control again precedes that removal" \
-        between "$(seq_of RegisterControl)" "$(seq_of RestoreRegistration)" "$(seq_of InstallExecute)"
     check "the control is registered again after that removal" \
         between "$(seq_of RemoveExistingProducts)" "$(seq_of RegisterAfterEarlierRemoved)" "$(seq_of InstallFinalize)"
-    check "the marker as it was before is looked up first (AppSearch $(seq_of AppSearch))" \
+}
+
+# What was there before, looked up first: PROPERTY, and the locator's row.
+check_searches() {
+    check "what was there before is looked up first (AppSearch $(seq_of AppSearch))" \
         between 0 "$(seq_of AppSearch)" "$(seq_of CostInitialize)"
-    check "... in HKLM\\Software\\$COMPANY\\Tarvex_cl_V4, Registered, raw, the 32-bit view" \
+    check "MARKER_BEFORE: HKLM\\Software\\$COMPANY\\Tarvex_cl_V4, Registered, raw, the 32-bit view" \
         [ "$(table RegLocator | awk -F'\t' -v s="$(field AppSearch MARKER_BEFORE 2)" '$1 == s { print $2 "\t" $3 "\t" $4 "\t" $5 }')" = \
           "2"$'\t'"Software\\$COMPANY\\Tarvex_cl_V4"$'\t'"Registered"$'\t'"2" ]
+    check "CONTROL_SHARED_COUNT: HKLM\\$SHARED_DLLS, [SystemFolder]TVex.DLL, raw, the 32-bit view" \
+        [ "$(table RegLocator | awk -F'\t' -v s="$(field AppSearch CONTROL_SHARED_COUNT 2)" '$1 == s { print $2 "\t" $3 "\t" $4 "\t" $5 }')" = \
+          "2"$'\t'"$SHARED_DLLS"$'\t'"[SystemFolder]TVex.DLL"$'\t'"2" ]
+    local signature
+    signature=$(field AppSearch CONTROL_BEFORE 2)
+    check "CONTROL_BEFORE: a file TVex.DLL, any version, in [SystemFolder] itself" \
+        [ "$(field Signature "${signature:-?}" 2)"$'\t'"$(table Signature | awk -F'\t' -v s="$signature" '$1 == s { print $3 $4 $5 $6 $7 $8 }')"$'\t'"$(table DrLocator | awk -F'\t' -v s="$signature" '$1 == s { print $2 "\t" $3 "\t" $4 }')" = \
+          "TVex.DLL"$'\t\t\t'"[SystemFolder]"$'\t'"0" ]
 }
 
 # SharedDllRefCount (8) for the system folder's DLL, not permanent (16): the
@@ -140,14 +209,6 @@ check_components() {
     check "the control's component counts the DLL's users and is not permanent (Attributes $(field Component "${DLL_COMPONENT:-?}" 4))" \
         [ "$(field Component "${DLL_COMPONENT:-?}" 4)" = 8 ]
     check "the program's component is a plain one" [ "$(field Component "$(field File "${EXE_FILE_KEY:-?}" 2)" 4)" = 0 ]
-}
-
-# A file's FILEVERSION and first translation's language, as File.Version and File.Language write them.
-version_columns() {
-    "$WINDRES" -J coff -i "$1" -O rc 2>/dev/null | awk '
-        /^ *FILEVERSION / { gsub(/[ ,]+/, " "); v = $2 "." $3 "." $4 "." $5 }
-        /VALUE "Translation"/ && l == "" { gsub(/[ ,]+/, " "); l = $3 }
-        END { print v "\t" l }' | { IFS=$'\t' read -r v l; printf '%s\t%s' "$v" "$((${l:-0}))"; }
 }
 
 # Versioned payloads: the file versioning rules then replace an older file
@@ -186,27 +247,60 @@ check_payloads() {
     rm -rf "$unpacked"
 }
 
+# Our custom actions' DLL: the Binary stream is the build's, of the program's
+# architecture; it exports the entries the actions call and imports only
+# what Windows takes from its system folder, plus msi.dll, which Windows
+# Installer has loaded.
+check_actions_dll() {
+    local stream exports imports dlls dll offenders="" entry objdump format
+    stream=$(mktemp)
+    msiinfo extract "$PKG" Binary.TarvexActions > "$stream" 2>/dev/null
+    check "the Binary stream TarvexActions is the build's DLL, byte for byte ($ACTIONS)" cmp -s "$stream" "$ACTIONS"
+    rm -f "$stream"
+    objdump=${WINDRES%windres}objdump
+    format=$("$objdump" -f "$EXE" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)
+    check "... of the program's architecture ($format)" \
+        [ "$("$objdump" -f "$ACTIONS" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)" = "$format" ]
+    exports=$("$objdump" -p "$ACTIONS" 2>/dev/null | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
+    for entry in RollbackMarker RunInstalledProgram; do
+        check "... exports $entry by its plain name" grep -qw "$entry" <<< "$exports"
+    done
+    imports=$(imports_of "$objdump" "$ACTIONS")
+    dlls=$(awk '{ print $1 }' <<< "$imports" | sort -uf | tr '\n' ' ')
+    for dll in $dlls; do
+        [ "${dll,,}" = msi.dll ] || is_known_dll "$dll" || offenders+="$dll "
+    done
+    check "... imports only DLLs of the system folder's own and msi.dll: $dlls" [ -z "$offenders" ]
+    if [ "$format" = pei-i386 ]; then
+        offenders=$(xp_offenders "$imports")
+        check "... and nothing that Windows XP SP3 lacks${offenders:+: $offenders}" [ -z "$offenders" ]
+    fi
+}
+
 check_package() {
-    PKG=$1 EXE=$2 DLL=$3 COMPANY=$4 WINDRES=$5
+    PKG=$1 EXE=$2 DLL=$3 COMPANY=$4 WINDRES=$5 ACTIONS=$6
     [ -f "$PKG" ] || { bad "no package $PKG"; return 1; }
+    TABLES=$(mktemp -d)
+    # shellcheck disable=SC2064  # this package's folder, now
+    trap "rm -rf '$TABLES'" RETURN
     echo "package: $PKG"
     check_summary_and_properties
+    check_upgrades
     check_files
     check_custom_actions
     check_order
+    check_searches
     check_components
     check_file_versions
     check_marker
     check_payloads
+    check_actions_dll
     checks_summary
 }
 
-# The breakages, each as NAME, msibuild's query, and the check that must
-# reject it: the registration after InstallFinalize (where Wine never runs
-# it), the earlier product removed before the new one is installed (1401:
-# outside the transaction), an unversioned control (an older versioned
-# TVex.DLL would be kept), and a rollback action turned immediate (type 2162,
-# as wixl writes Execute="rollback").
+# The breakages, each as NAME, what breaks it (msibuild's query, or
+# "stream FILE" for the custom actions' stream), and the check that must
+# reject it.
 breakages() {
     printf '%s\t%s\t%s\n' \
         registration-after-finalize \
@@ -220,17 +314,44 @@ breakages() {
         'FAIL: TVex.DLL has File.Version and File.Language' \
         immediate-rollback \
         "UPDATE CustomAction SET Type = 2162 WHERE Action = 'RollbackRegistration'" \
-        'FAIL: RollbackRegistration: type 3442'
+        'FAIL: RollbackRegistration: type 3442' \
+        version-not-raised \
+        "UPDATE Property SET Value = '1.2.0.7' WHERE Property = 'ProductVersion'" \
+        'FAIL: ProductVersion 1.2.0.7 is the program' \
+        marker-before-not-secure \
+        "UPDATE Property SET Value = 'EARLIER_BUILD_FOUND;LATER_VERSION_FOUND' WHERE Property = 'SecureCustomProperties'" \
+        'FAIL: MARKER_BEFORE reaches the elevated server' \
+        restore-before-old-files-are-back \
+        "UPDATE InstallExecuteSequence SET Sequence = 6490 WHERE Action = 'RestoreRegistration'" \
+        "FAIL: the earlier control's registration is restored after InstallFiles' rollback" \
+        removal-unregisters-others-control \
+        "UPDATE InstallExecuteSequence SET Condition = '\$Control=2 AND NOT UPGRADINGPRODUCTCODE' WHERE Action = 'UnregisterControl'" \
+        'FAIL: UnregisterControl at 3490 if' \
+        per-user-allowed \
+        "DELETE FROM LaunchCondition WHERE Condition = 'Installed OR ALLUSERS=1'" \
+        'FAIL: launch conditions: no later version, and per machine only' \
+        registration-by-exe-action \
+        "UPDATE CustomAction SET Type = 3090, Source = 'ProgramExe', Target = '' WHERE Action = 'RegisterControl'" \
+        'FAIL: RegisterControl: type 3073' \
+        custom-action-data-immediate-bit \
+        "UPDATE CustomAction SET Type = 2099 WHERE Action = 'RegisterControlData'" \
+        'FAIL: RegisterControlData: type 51' \
+        foreign-actions-stream \
+        "stream $DLL" \
+        'FAIL: the Binary stream TarvexActions is the build'
 }
 
 check_broken() {
-    local pkg=$1 exe=$2 dll=$3 company=$4 windres=$5 work=$6 name query expected broken output status=0
+    local pkg=$1 exe=$2 dll=$3 company=$4 windres=$5 actions=$6 work=$7 name change expected broken output status=0
     mkdir -p "$work"
-    while IFS=$'\t' read -r name query expected; do
+    DLL=$dll
+    while IFS=$'\t' read -r name change expected; do
         broken=$work/$name.msi
-        cp "$pkg" "$broken" && msibuild "$broken" -q "$query" || { echo "FAIL: could not break $name"; status=1; continue; }
-        output=$(check_package "$broken" "$exe" "$dll" "$company" "$windres")
-        if grep -q "^$expected" <<< "$output"; then
+        cp "$pkg" "$broken" || { echo "FAIL: could not copy $pkg"; status=1; continue; }
+        if [[ $change == "stream "* ]]; then msibuild "$broken" -a Binary.TarvexActions "${change#stream }"
+        else msibuild "$broken" -q "$change"; fi || { echo "FAIL: could not break $name"; status=1; continue; }
+        output=$(check_package "$broken" "$exe" "$dll" "$company" "$windres" "$actions")
+        if grep -qF "$expected" <<< "$output"; then
             echo "ok: the package broken by $name is rejected:"
             grep '^FAIL' <<< "$output" | sed 's/^/  /'
         else
@@ -243,13 +364,13 @@ check_broken() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    if [ "${1:-}" = --broken ] && [ $# -eq 7 ]; then
+    if [ "${1:-}" = --broken ] && [ $# -eq 8 ]; then
         shift
         check_broken "$@"
-    elif [ $# -eq 5 ]; then
+    elif [ $# -eq 6 ]; then
         check_package "$@"
     else
-        echo "usage: $0 PACKAGE EXE DLL COMPANY WINDRES | $0 --broken PACKAGE EXE DLL COMPANY WINDRES WORKDIR" >&2
+        echo "usage: $0 PACKAGE EXE DLL COMPANY WINDRES ACTIONS | $0 --broken PACKAGE EXE DLL COMPANY WINDRES ACTIONS WORKDIR" >&2
         exit 2
     fi
 fi

@@ -1,6 +1,7 @@
 # shellcheck shell=bash
-# Which imports the program's EXE may have: Windows' own DLLs, and of their
-# functions none that Windows XP lacks. Sourced by check-exe.sh and the bench.
+# Which imports the program's EXE and the package's own DLL may have:
+# Windows' own DLLs, and of their functions none that Windows XP lacks.
+# Sourced by check-exe.sh, check-package.sh and the bench.
 
 # Windows' own DLLs, present on every Windows the program runs on (XP and
 # later). A compiler's C or C++ runtime (libstdc++, libgcc, libwinpthread,
@@ -74,4 +75,21 @@ xp_lacks() {
         [[ $1 == $pattern ]] && return 0
     done
     return 1
+}
+
+# imports_of OBJDUMP FILE: "DLL FUNCTION" for every imported function (FUNCTION "#N" for an ordinal).
+imports_of() {
+    "$1" -p "$2" | awk '
+        /^[ \t]*DLL Name: / { dll = $3; next }
+        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+[^ \t]+/ { print dll, $3; next }
+        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+<none>[ \t]+[0-9a-f]+/ { print dll, "#" $3; next }
+        /^[ \t]*$/ { dll = "" }'
+}
+
+# xp_offenders IMPORTS: the "DLL!FUNCTION" of each import ("DLL FUNCTION" lines) that Windows XP SP3 lacks.
+xp_offenders() {
+    local dll fn
+    while read -r dll fn; do
+        [ -z "$fn" ] || ! xp_lacks "$fn" || printf '%s!%s ' "$dll" "$fn"
+    done <<< "$1"
 }

@@ -9,6 +9,10 @@
 //                                     (the visible one), for the whole exit code
 //                                     that Wine's own exit status cuts to a byte
 //
+// "--stdout FILE" before PROGRAM starts it with standard handles
+// (STARTF_USESTDHANDLES), its output and error going to FILE, as a starter
+// that collects a program's output does.
+//
 // Exit code: 0 when the program ended in time (its own code is printed), 2
 // when it had to be stopped, 1 for any other failure (told on stderr).
 #include <windows.h>
@@ -66,18 +70,36 @@ std::wstring CommandLine(const std::vector<std::wstring>& args) {
     return line;
 }
 
-int Run(bool ownStation, DWORD timeoutMs, const std::vector<std::wstring>& args) {
+// The file a program's output goes to, inheritable; nullptr when it can't be made.
+HANDLE OutputFile(const std::wstring& path) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+int Run(bool ownStation, DWORD timeoutMs, std::vector<std::wstring> args) {
     HWINSTA station = nullptr;
     HDESK desktop = nullptr;
     if (!ownStation && !MakeStation(&station, &desktop)) return Fail(L"making the station");
     std::wstring desktopPath = std::wstring(kStationName) + L"\\" + kDesktopName;
-    std::wstring line = CommandLine(args);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    HANDLE output = nullptr;
+    if (args.size() >= 3 && args[0] == L"--stdout") {
+        output = OutputFile(args[1]);
+        if (!output) return Fail(L"creating the output file");
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = output;
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    std::wstring line = CommandLine(args);
     if (!ownStation) startup.lpDesktop = &desktopPath[0];
     PROCESS_INFORMATION started = {};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
+                          &started))
         return Fail(L"starting the program");
+    if (output) ::CloseHandle(output);  // the program holds its own copy
     ::CloseHandle(started.hThread);
     const DWORD waited = ::WaitForSingleObject(started.hProcess, timeoutMs);
     if (waited != WAIT_OBJECT_0) {
@@ -100,6 +122,6 @@ int wmain(int argc, wchar_t** argv) {
     if (args.size() == 1 && args[0] == L"flags") return Flags();
     if (args.size() >= 3 && (args[0] == L"run" || args[0] == L"here"))
         return Run(args[0] == L"here", std::wcstoul(args[1].c_str(), nullptr, 10), {args.begin() + 2, args.end()});
-    std::fputws(L"usage: station flags | station run|here MS PROGRAM [ARG...]\n", stderr);
+    std::fputws(L"usage: station flags | station run|here MS [--stdout FILE] PROGRAM [ARG...]\n", stderr);
     return 1;
 }
