@@ -36,6 +36,7 @@ package: bootstrap
 	cmake --build --preset x86
 	cmake --preset x64 && cmake --build --preset x64
 	@ls -l build/x86/package/*.msi build/x64/package/*.msi
+	@$(if $(CONTROL_DLL),true,echo "package: build/x86/package/TarvexActiveX.msi carries the tests' stand-in, not the Tarvex control: never ship it (make package CONTROL_DLL=/path/to/TVex.DLL)")
 
 bench: build
 	bash bench/bench.sh build

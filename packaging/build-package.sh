@@ -66,18 +66,32 @@ version_info() {
     [ -z "$fields" ] || echo "$fields $((${language:-0}))"
 }
 
-# pe_format FILE: objdump's name of the file's format (pei-i386, pei-x86-64); empty for no PE file.
-pe_format() { "$objdump" -f "$1" 2>/dev/null | sed -n 's/.*file format \(pei-[a-z0-9-]*\).*/\1/p' | head -n 1; }
+# le FILE OFFSET BYTES: the little-endian number at OFFSET; empty past the end.
+le() { od -An -tu"$3" -j "$2" -N "$3" "$1" 2>/dev/null | tr -d ' '; }
 
-# control_refusal DLL FORMAT: why the file can't be the control of a package
-# whose program has that format; nothing when it can.
+# pe_machine FILE: the machine a PE file is for (i386, x86-64, or its number),
+# read from its headers; empty for no PE file.
+pe_machine() {
+    local header machine
+    [ "$(head -c 2 "$1" 2>/dev/null)" = MZ ] || return 0
+    header=$(le "$1" 60 4)
+    [ -n "$header" ] && [ "$(od -An -c -j "$header" -N 4 "$1" 2>/dev/null | tr -d ' ')" = 'PE\0\0' ] || return 0
+    machine=$(le "$1" $((header + 4)) 2)
+    case $machine in 332) echo i386 ;; 34404) echo x86-64 ;; *) echo "machine $machine" ;; esac
+}
+
+# is_dll FILE: the PE file's characteristics have IMAGE_FILE_DLL.
+is_dll() { (( $(le "$1" $(($(le "$1" 60 4) + 22)) 2) & 0x2000 )); }
+
+# control_refusal DLL MACHINE: why the file can't be the control of a package
+# whose program is for that machine; nothing when it can.
 control_refusal() {
-    local format headers entry
-    format=$(pe_format "$1")
-    [ -n "$format" ] || { echo "it is no PE file (no Windows DLL at all)"; return; }
-    [ "$format" = "$2" ] || { echo "it is $format, the package's program $2: regsvr32 of that bitness can't load it"; return; }
+    local machine headers entry
+    machine=$(pe_machine "$1")
+    [ -n "$machine" ] || { echo "it is no PE file (no Windows DLL at all)"; return; }
+    [ "$machine" = "$2" ] || { echo "it is for $machine, the package's program for $2: regsvr32 of that bitness can't load it"; return; }
+    is_dll "$1" || { echo "it is a program, no DLL"; return; }
     headers=$("$objdump" -p "$1")
-    grep -qx $'\tDLL' <<< "$headers" || { echo "it is a program, no DLL"; return; }
     for entry in DllRegisterServer DllUnregisterServer; do
         grep -qE "^[[:space:]]*\[ *[0-9]+\] $entry\$" <<< "$headers" ||
             { echo "it exports no $entry: it is no self-registering COM DLL"; return; }
@@ -86,9 +100,9 @@ control_refusal() {
         echo "it has no file version: the upgrade rules rest on it (an unversioned TVex.DLL never replaces an installed versioned one)"
 }
 
-exe_format=$(pe_format "$exe")
-[ -n "$exe_format" ] || die "$exe is no Windows program"
-refusal=$(control_refusal "$dll" "$exe_format")
+exe_machine=$(pe_machine "$exe")
+[ -n "$exe_machine" ] || die "$exe is no Windows program"
+refusal=$(control_refusal "$dll" "$exe_machine")
 [ -z "$refusal" ] || die "refusing $dll as the control: $refusal"
 
 read -r exe_version exe_language <<< "$(version_info "$exe")" || true

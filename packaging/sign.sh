@@ -6,10 +6,12 @@
 # "TarvexActiveXInstaller", the key and certificate chain of the PKCS#12 file
 # TARVEX_SIGN_PFX (absolute, or relative to the source folder). Its password,
 # TARVEX_SIGN_PASSWORD (may be empty), reaches osslsigncode through a pipe,
-# never on a command line. With TARVEX_SIGN_TIMESTAMP_URL an RFC 3161 server
-# time-stamps the signature; without it the signing time is the commit's
-# (SOURCE_DATE_EPOCH when set), so that one commit signed with one key gives
-# the same bytes. "program" also writes the detached signature (DER PKCS#7):
+# never on a command line. With TARVEX_SIGN_TIMESTAMP_URL, RFC 3161 servers
+# (one or more URLs, separated by blanks, tried in this order until one
+# answers) time-stamp the signature; without it the signing time is the
+# commit's (SOURCE_DATE_EPOCH when set), so that one commit signed with one
+# key gives the same bytes. Proxy variables (http_proxy, no_proxy) are left
+# as they are set: osslsigncode reaches the servers through them. "program" also writes the detached signature (DER PKCS#7):
 # attached to an unsigned build of the same commit it gives the signed file.
 #
 # A failure says why and leaves neither a signed file nor a signature where
@@ -42,7 +44,8 @@ sign_file() {
     pfx=$(signing_key)
     local args=(sign -pkcs12 "$pfx" -h sha256 -n "$DESCRIPTION")
     if [ -n "${TARVEX_SIGN_TIMESTAMP_URL:-}" ]; then
-        args+=(-ts "$TARVEX_SIGN_TIMESTAMP_URL")
+        local url
+        for url in $TARVEX_SIGN_TIMESTAMP_URL; do args+=(-ts "$url"); done
     else
         local time
         time=$(signing_time)
@@ -58,8 +61,12 @@ sign_file() {
     fi
     if [ $rc -ne 0 ]; then
         local why
-        why=$(grep -v '^Succeeded$' "$tmp.log" | head -n 3 | tr '\n' ' ')
+        why=$(grep -vE '^(Succeeded$|Using environmental HTTP proxy|Connecting to)' "$tmp.log" | head -n 3 | tr '\n' ' ')
+        local stamped=yes
+        grep -q 'timestamping failed' "$tmp.log" && stamped=no
         rm -f "$tmp" "$tmp.log"
+        [ "$stamped" = yes ] || die "no time-stamp server answered (TARVEX_SIGN_TIMESTAMP_URL: $TARVEX_SIGN_TIMESTAMP_URL;" \
+            "a proxy in http_proxy must reach them, or no_proxy name them). osslsigncode: $why"
         if grep -qi 'password\|PKCS#12\|read key' <<< "$why"; then
             die "can't read the key in $pfx: wrong password (TARVEX_SIGN_PASSWORD) or not a PKCS#12 file. osslsigncode: $why"
         fi

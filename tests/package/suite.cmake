@@ -24,7 +24,12 @@ add_test(NAME package_file_${TARVEX_MANIFEST_ARCH}
 add_test(NAME package_file_broken_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CHECK_PACKAGE} --broken ${TARVEX_PACKAGE} ${package_check_args}
                  ${CMAKE_BINARY_DIR}/tests/package-broken)
-set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 60)
+# The package build refuses a control that can't work, with the reason.
+add_test(NAME control_refusal_${TARVEX_MANIFEST_ARCH}
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/static/check-control-refusal.sh ${TARVEX_PRODUCT_EXE}
+                 ${TARVEX_PRODUCT_ACTIONS} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER}
+                 ${CMAKE_BINARY_DIR}/tests/control-refusal)
+set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} control_refusal_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 60)
 set_tests_properties(package_file_broken_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 240)
 
 set(TEST_PACKAGES ${CMAKE_BINARY_DIR}/tests/packages)

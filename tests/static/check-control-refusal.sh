@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# check-control-refusal.sh EXE ACTIONS GOOD_DLL COMPANY WINDRES WORK
+# The package build refuses a control that can't work, before wixl runs, with
+# the file and the reason, and leaves no package at the output path, not even
+# an earlier one: a text file, a DLL of the other architecture, a program, a
+# DLL without DllRegisterServer, one without a file version. The tests'
+# versioned stand-in, GOOD_DLL, is taken. The DLLs that must be refused are
+# made here with the mingw-w64 compilers, from a few lines of C.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/static/checks.sh
+source "$here/checks.sh"
+[ $# -eq 6 ] || { echo "usage: $0 EXE ACTIONS GOOD_DLL COMPANY WINDRES WORK" >&2; exit 2; }
+EXE=$1 ACTIONS=$2 GOOD=$3 COMPANY=$4 WINDRES=$5 WORK=$6
+BUILD_PACKAGE=$here/../../packaging/build-package.sh
+arch=${WINDRES%-w64-mingw32-windres}
+case $arch in i686) other=x86_64 machine=i386 other_machine=x86-64 ;;
+              *) other=i686 machine=x86-64 other_machine=i386 ;; esac
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+# control ARCH NAME [exports...] [versioned]: a DLL of that architecture
+# exporting those entries, with a file version when the last word says so.
+control() {
+    local target=$1 name=$2 entry objects=()
+    shift 2
+    : > "$WORK/$name.c"
+    for entry in "$@"; do
+        [ "$entry" = versioned ] && continue
+        printf '__declspec(dllexport) long %s(void) { return 0; }\n' "$entry" >> "$WORK/$name.c"
+    done
+    if [ "${*: -1}" = versioned ]; then
+        printf '1 VERSIONINFO\nFILEVERSION 1,0,0,1\nBEGIN\nEND\n' > "$WORK/$name.rc"
+        "$target-w64-mingw32-windres" "$WORK/$name.rc" -O coff -o "$WORK/$name.res.o" || return 1
+        objects=("$WORK/$name.res.o")
+    fi
+    "$target-w64-mingw32-gcc" -shared -o "$WORK/$name.dll" "$WORK/$name.c" "${objects[@]}"
+}
+
+# build CONTROL: build-package.sh's exit code, its message in WORK/message,
+# over an earlier package left at the output path.
+build() {
+    echo "an earlier package" > "$WORK/out.msi"
+    bash "$BUILD_PACKAGE" --exe "$EXE" --dll "$1" --actions "$ACTIONS" --company "$COMPANY" --windres "$WINDRES" \
+        --out "$WORK/out.msi" > "$WORK/message" 2>&1
+}
+
+# refused NAME FILE REASON: refused with the file's name and the reason, no package left.
+refused() {
+    local name=$1 file=$2 reason=$3
+    if build "$file"; then bad "$name: taken as the control"; return; fi
+    sed 's/^/    /' "$WORK/message"
+    check "$name: refused, naming the file and why ($reason)" grep -qF -- "refusing $file as the control: $reason" "$WORK/message"
+    check "$name: no package at the output path" [ ! -e "$WORK/out.msi" ]
+}
+
+printf 'this is no DLL\r\n' > "$WORK/text.dll"
+control "$other" other-architecture DllRegisterServer DllUnregisterServer versioned &&
+    control "$arch" no-register DllUnregisterServer versioned &&
+    control "$arch" unversioned DllRegisterServer DllUnregisterServer ||
+    { echo "FAIL: the mingw-w64 compilers could not make the DLLs to refuse"; exit 1; }
+
+refused "a text file" "$WORK/text.dll" "it is no PE file"
+refused "a DLL of the other architecture" "$WORK/other-architecture.dll" \
+    "it is for $other_machine, the package's program for $machine"
+refused "a program" "$EXE" "it is a program, no DLL"
+refused "a DLL without DllRegisterServer" "$WORK/no-register.dll" "it exports no DllRegisterServer"
+refused "a DLL without a file version" "$WORK/unversioned.dll" "it has no file version"
+check "the tests' versioned stand-in is taken" build "$GOOD"
+check "... and makes the package" [ "$(head -c 8 "$WORK/out.msi" | od -An -tx1 | tr -d ' ')" = d0cf11e0a1b11ae1 ]
+checks_summary
