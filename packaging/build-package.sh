@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# build-package.sh --exe EXE --dll DLL --actions ACTIONS.dll --company NAME --windres WINDRES --out FILE.msi
+# build-package.sh --exe EXE --dll DLL --actions ACTIONS.dll --starter STARTER.exe --company NAME
+#                  --windres WINDRES --out FILE.msi
 #                  [--wxs FILE] [--version A.B.C.D] [--as-wixl-writes]
 # Builds the control's installation package with wixl from TarvexActiveX.wxs
-# (or the given source): the program EXE, the control DLL and the custom
-# actions' DLL as they are, the Manufacturer the company name. The version is
+# (or the given source): the program EXE, the control DLL, the custom
+# actions' DLL and the starter of the registration after a restart as they
+# are, the Manufacturer the company name. The version is
 # the EXE's own file version (read with WINDRES, the resource compiler of the
 # EXE's architecture; --version overrides it, for test packages), numbered by
 # its last field: A.B.0.D is ProductVersion A.B.D, as Windows Installer
@@ -20,7 +22,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 wxs=$here/TarvexActiveX.wxs
-version='' actions='' finish=yes
+version='' actions='' starter='' finish=yes
 # The last release before versions rose with every release; FindRelatedProducts
 # sees it as 1.2.0.
 DEPLOYED_VERSION=1.2.0
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
     --exe) exe=$2 ;;
     --dll) dll=$2 ;;
     --actions) actions=$2 ;;
+    --starter) starter=$2 ;;
     --company) company=$2 ;;
     --windres) windres=$2 ;;
     --out) out=$2 ;;
@@ -45,7 +48,8 @@ done
 : "${exe:?--exe}" "${dll:?--dll}" "${company:?--company}" "${windres:?--windres}" "${out:?--out}"
 rm -f "$out"
 [ "$finish" = no ] || [ -n "$actions" ] || die "--actions names no custom actions' DLL"
-for file in "$exe" "$dll" ${actions:+"$actions"}; do
+[ "$finish" = no ] || [ -n "$starter" ] || die "--starter names no starter"
+for file in "$exe" "$dll" ${actions:+"$actions"} ${starter:+"$starter"}; do
     [ -f "$file" ] || die "no file $file"
 done
 # The company name becomes a registry key and a preprocessor value.
@@ -126,16 +130,18 @@ q() { local query; for query in "$@"; do msibuild "$stage/package.msi" -q "$quer
 # What the source means, where wixl writes something else (it marks every
 # immediate action 0x800 and makes rollback actions immediate) or drops it.
 finish_package() {
-    local dll_version dll_language secure
+    local dll_version dll_language starter_version starter_language secure
     # Type 51 sets a property; 3073 calls our DLL, deferred, not
     # impersonated, its result checked; 3186 runs the tool a property names,
     # the same but ignoring its exit code; 3442 that, as a rollback action;
-    # 3393 our DLL as a rollback action, its result ignored.
-    q "UPDATE CustomAction SET Type = 51 WHERE Action = 'FindRegistrationTool' OR Action = 'RegisterControlData' OR Action = 'RegisterAfterEarlierRemovedData' OR Action = 'RollbackMarkerData'" \
-      "UPDATE CustomAction SET Type = 3073 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved'" \
+    # 3393 our DLL as a rollback action, its result ignored; 3137 our DLL,
+    # deferred, its result ignored.
+    q "UPDATE CustomAction SET Type = 51 WHERE Action = 'FindRegistrationTool' OR Action = 'RegisterControlData' OR Action = 'RegisterAfterEarlierRemovedData' OR Action = 'RollbackMarkerData' OR Action = 'ArrangeRegistrationAtRestartData'" \
+      "UPDATE CustomAction SET Type = 3073 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved' OR Action = 'ArrangeRegistrationAtRestart'" \
+      "UPDATE CustomAction SET Type = 3137 WHERE Action = 'CancelRegistrationAtRestart'" \
       "UPDATE CustomAction SET Type = 3186 WHERE Action = 'UnregisterControl'" \
       "UPDATE CustomAction SET Type = 3442 WHERE Action = 'RollbackRegistration' OR Action = 'RestoreRegistration' OR Action = 'RollbackUnregistration'" \
-      "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RollbackMarker'" \
+      "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RollbackMarker' OR Action = 'RollbackRegistrationAtRestart'" \
       "UPDATE Component SET Attributes = 8 WHERE Component = 'Control'"
     # A TVex.DLL already in the system folder: a file search, which wixl can't write.
     q "CREATE TABLE \`DrLocator\` (\`Signature_\` CHAR(72) NOT NULL, \`Parent\` CHAR(72), \`Path\` CHAR(255), \`Depth\` SHORT PRIMARY KEY \`Signature_\`, \`Parent\`, \`Path\`)" \
@@ -147,6 +153,8 @@ finish_package() {
     q "UPDATE Property SET Value = '${secure:+$secure;}MARKER_BEFORE;CONTROL_BEFORE;CONTROL_SHARED_COUNT' WHERE Property = 'SecureCustomProperties'"
     # Versioned payloads: the file versioning rules replace an older file and keep a newer one.
     q "UPDATE File SET Version = '$exe_version', Language = '$exe_language' WHERE File = 'ProgramExe'"
+    read -r starter_version starter_language <<< "$(version_info "$starter")" || true
+    q "UPDATE File SET Version = '$starter_version', Language = '$starter_language' WHERE File = 'StarterExe'"
     read -r dll_version dll_language <<< "$(version_info "$dll")" || true
     q "UPDATE File SET Version = '$dll_version', Language = '${dll_language:-0}' WHERE File = 'ControlDll'"
 }
@@ -159,6 +167,7 @@ cp "$wxs" "$stage/TarvexActiveX.wxs"
 cp "$exe" "$stage/TarvexActiveXInstaller.exe"
 cp "$dll" "$stage/TVex.DLL"
 [ -z "$actions" ] || cp "$actions" "$stage/TarvexCustomActions.dll"
+[ -z "$starter" ] || cp "$starter" "$stage/TarvexRegisterAtRestart.exe"
 (cd "$stage" && wixl -a x86 -D "Manufacturer=$company" -D "Version=$product_version" -D "NextVersion=$next_version" \
                      -o package.msi TarvexActiveX.wxs) || die "wixl could not build the package"
 [ "$finish" = no ] || finish_package

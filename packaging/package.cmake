@@ -24,11 +24,13 @@ function(tarvex_add_package target output exe dll)
     endif()
     # A signed program goes with our signed custom actions, into a signed package.
     set(actions ${TARVEX_PRODUCT_ACTIONS})
+    set(starter ${TARVEX_PRODUCT_STARTER})
     if(exe STREQUAL TARVEX_SIGNED_EXE)
         set(actions ${TARVEX_SIGNED_ACTIONS})
+        set(starter ${TARVEX_SIGNED_STARTER})
     endif()
     set(commands COMMAND bash ${TARVEX_PACKAGING_DIR}/build-package.sh --exe ${exe} --dll ${dll}
-                         --actions ${actions} --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER}
+                         --actions ${actions} --starter ${starter} --company ${TARVEX_COMPANY_NAME} --windres ${CMAKE_RC_COMPILER}
                          --wxs ${arg_WXS} ${arg_OPTIONS})
     if(exe STREQUAL TARVEX_SIGNED_EXE)
         get_filename_component(name ${output} NAME)
@@ -40,7 +42,7 @@ function(tarvex_add_package target output exe dll)
         set(depends ${TARVEX_PRODUCT_TARGET})
     endif()
     add_custom_command(OUTPUT ${output} ${commands}
-        DEPENDS ${exe} ${dll} ${actions} ${arg_WXS} ${TARVEX_PACKAGING_DIR}/build-package.sh
+        DEPENDS ${exe} ${dll} ${actions} ${starter} ${arg_WXS} ${TARVEX_PACKAGING_DIR}/build-package.sh
                 ${TARVEX_SIGN_TOOL} ${TARVEX_SIGNING_STATE}
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${output})

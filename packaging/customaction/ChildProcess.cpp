@@ -8,7 +8,7 @@ namespace ChildProcess {
 
 Api api = {
     ::CreatePipe,   ::SetHandleInformation, ::CreateProcessW,     ::PeekNamedPipe,   ::ReadFile,
-    ::WaitForSingleObject, ::GetExitCodeProcess, ::TerminateProcess, ::CloseHandle, ::GetTickCount,
+    ::WaitForSingleObject, ::GetExitCodeProcess, ::TerminateProcess, ::CloseHandle, ::GetTickCount, ::GetStdHandle,
 };
 
 namespace {
@@ -75,9 +75,10 @@ void Drain(HANDLE pipe, LineSplitter& lines) {
     }
 }
 
-// The child gets the pipe's write end as its standard output and error, and
-// no other handle of ours: the read end is not inheritable. Returns 0, or
-// the system's error when it can't be started.
+// The child gets the pipe's write end as its standard output, and no other
+// handle of ours: the read end is not inheritable. Its standard error is
+// ours, where whatever it says beside its records goes (Wine's diagnostics,
+// say). Returns 0, or the system's error when it can't be started.
 DWORD StartWithPipe(const std::wstring& commandLine, HANDLE writeEnd, UniqueHandle& process) {
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());  // CreateProcessW may write to it
     writable.push_back(L'\0');
@@ -85,7 +86,7 @@ DWORD StartWithPipe(const std::wstring& commandLine, HANDLE writeEnd, UniqueHand
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdError = api.GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started = {};
     if (!api.CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
         const DWORD error = GetLastError();

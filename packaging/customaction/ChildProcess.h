@@ -25,8 +25,8 @@ struct Outcome {
 
 using LineHandler = std::function<void(const std::wstring& line)>;
 
-// Runs the command line with its standard output and error into one pipe and
-// hands each line to onLine as it comes (UTF-8, the line break taken off). A
+// Runs the command line with its standard output into a pipe and hands each
+// line to onLine as it comes (UTF-8, the line break taken off). A
 // program still running after limitMs is ended through its handle.
 Outcome RunCollectingLines(const std::wstring& commandLine, DWORD limitMs, const LineHandler& onLine);
 
@@ -42,6 +42,7 @@ struct Api {
     decltype(&::TerminateProcess) TerminateProcess;
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::GetTickCount) GetTickCount;
+    decltype(&::GetStdHandle) GetStdHandle;
 };
 extern Api api;
 

@@ -7,7 +7,9 @@
 #include "ChildProcess.h"
 #include "MarkerRollback.h"
 #include "MsiSession.h"
+#include "PendingRename.h"
 #include "ProgramRecords.h"
+#include "RestartService.h"
 
 #include <windows.h>
 #include <msiquery.h>
@@ -61,6 +63,40 @@ UINT RemoveMarker(MSIHANDLE session) {
     return ERROR_SUCCESS;
 }
 
+// When the installation leaves TVex.DLL to be replaced at the next restart
+// (in use, it could not be replaced now), the program would register the old
+// file: the starter is arranged to run the program once at that restart, as
+// SYSTEM, before anyone logs on. CustomActionData: the control's path, "|",
+// the starter's path. Nothing pending, nothing is arranged.
+UINT ArrangeAtRestart(MSIHANDLE session) {
+    const std::wstring data = MsiSession::CustomActionData(session);
+    const std::size_t bar = data.find(L'|');
+    const std::wstring control = data.substr(0, bar);
+    const std::wstring starter = bar == std::wstring::npos ? std::wstring() : data.substr(bar + 1);
+    if (!PendingRename::IsPendingReplacement(control)) {
+        MsiSession::Log(session, FileName(control) + L" is in place; nothing to arrange for the next restart");
+        return ERROR_SUCCESS;
+    }
+    if (const DWORD error = RestartService::Arrange(starter)) {
+        MsiSession::ShowError(session, FileName(control) + L" is replaced at the next restart, but the registration "
+                                       L"after it could not be arranged (service " + RestartService::kServiceName +
+                                       L", error " + std::to_wstring(error) + L").");
+        return ERROR_INSTALL_FAILURE;
+    }
+    MsiSession::Log(session, FileName(control) + L" is replaced at the next restart; the control is registered again then");
+    return ERROR_SUCCESS;
+}
+
+// Takes away a registration arranged for the next restart: the rollback of
+// the arrangement, and the product's removal. Its result changes nothing.
+UINT CancelAtRestart(MSIHANDLE session) {
+    const DWORD error = RestartService::Cancel();
+    MsiSession::Log(session, error ? L"the registration at the next restart could not be taken away (error " +
+                                         std::to_wstring(error) + L")"
+                                   : L"no registration is arranged for the next restart");
+    return ERROR_SUCCESS;
+}
+
 // Nothing may escape into Windows Installer: out of memory fails the action.
 template <class Action>
 UINT Guarded(MSIHANDLE session, Action action) noexcept {
@@ -75,3 +111,5 @@ UINT Guarded(MSIHANDLE session, Action action) noexcept {
 
 extern "C" UINT __stdcall RunInstalledProgram(MSIHANDLE session) { return Guarded(session, RunProgram); }
 extern "C" UINT __stdcall RollbackMarker(MSIHANDLE session) { return Guarded(session, RemoveMarker); }
+extern "C" UINT __stdcall ArrangeRegistrationAtRestart(MSIHANDLE session) { return Guarded(session, ArrangeAtRestart); }
+extern "C" UINT __stdcall CancelRegistrationAtRestart(MSIHANDLE session) { return Guarded(session, CancelAtRestart); }

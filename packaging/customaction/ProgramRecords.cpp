@@ -6,6 +6,7 @@ namespace ProgramRecords {
 
 namespace {
 
+constexpr wchar_t kLog[] = L"LOG ";
 constexpr wchar_t kError[] = L"ERROR ";
 constexpr wchar_t kResult[] = L"RESULT ";
 
@@ -32,6 +33,8 @@ void Collector::Add(const std::wstring& line) {
         const std::wstring text = line.substr(wcslen(kError));
         if (inMessage_) messages_.back() += L"\r\n" + text;
         else messages_.push_back(text);
+    } else if (StartsWith(line, kLog)) {
+        log_ += line.substr(wcslen(kLog)) + L"\r\n";
     } else if (StartsWith(line, kResult)) {
         const std::wstring rest = line.substr(wcslen(kResult));
         const std::size_t blank = rest.find(L' ');

@@ -21,11 +21,14 @@ public:
     // The installer's error for a run that did not end with 0; program is the
     // EXE's name, for a run that left no error message of its own.
     std::wstring FailureMessage(const std::wstring& program, const ChildProcess::Outcome& outcome) const;
+    // The program's log as its LOG records gave it, each entry ending in CR LF.
+    const std::wstring& Log() const { return log_; }
 
 private:
     std::vector<std::wstring> messages_;  // each one or more ERROR lines, joined by CR LF
     bool inMessage_ = false;
     std::wstring resultCode_, resultMeaning_;
+    std::wstring log_;
 };
 
 // How the program's run ended, as one sentence: "X.exe ended with exit code 1."

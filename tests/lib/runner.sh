@@ -16,11 +16,12 @@ source "$LIB_DIR/checks.sh"
 # of that bitness can't run here.
 #   --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
 #   --company NAME --clsid {GUID} [--screenshots DIR] [--only SCENARIO]
-#   [--packages DIR]   (the package's suite: the folder of its test packages)
+#   [--packages DIR] [--clsid2 {GUID}]   (the package's suite: the folder of
+#   its test packages, the class that only the later stand-in registers)
 suite_init() {
     local kind='' bits='' prefix='' build='' exe='' company='' clsid=''
-    SCREENSHOTS='' PACKAGES='' ONLY=''
-    # shellcheck disable=SC2034  # PACKAGES is the package suite's
+    SCREENSHOTS='' PACKAGES='' ONLY='' CLSID2=''
+    # shellcheck disable=SC2034  # PACKAGES and CLSID2 are the package suite's
     while [ $# -gt 0 ]; do
         case $1 in
         --kind) kind=$2 ;;
@@ -32,6 +33,7 @@ suite_init() {
         --clsid) clsid=$2 ;;
         --screenshots) SCREENSHOTS=$2 ;;
         --packages) PACKAGES=$2 ;;
+        --clsid2) CLSID2=$2 ;;
         --only) ONLY=$2 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
         esac
@@ -88,12 +90,19 @@ prepare_prefix() {
 # hold a box open into the next scenario.
 stop_background() {
     local pid
-    for pid in "${INSTALLER_PID:-}" "${VISIBLE_PID:-}" "${DESKTOP_PID:-}"; do
+    for pid in "${INSTALLER_PID:-}" "${VISIBLE_PID:-}" "${DESKTOP_PID:-}" "${HOLDER_PID:-}"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
-    INSTALLER_PID='' VISIBLE_PID='' DESKTOP_PID=''
+    INSTALLER_PID='' VISIBLE_PID='' DESKTOP_PID='' HOLDER_PID=''
+}
+
+# The clipboard lives as long as Wine's desktop process: a window kept open
+# throughout keeps it, and the wineserver with it.
+start_keepalive() {
+    timeout -k 5 960 "$WINE" "$BOXHELPER" keepalive 900000 >/dev/null 2>&1 &
+    KEEPALIVE_PID=$!
 }
 
 suite_finish() {
@@ -157,9 +166,7 @@ run_suite() {
     trap suite_finish EXIT
     trap 'exit 130' INT TERM
     await_idle_wineserver || exit 1
-    # The clipboard lives as long as Wine's desktop process: keep a window open throughout.
-    timeout -k 5 960 "$WINE" "$BOXHELPER" keepalive 900000 >/dev/null 2>&1 &
-    KEEPALIVE_PID=$!
+    start_keepalive
     prepare_prefix
     reset_prefix
     local scenario

@@ -20,7 +20,11 @@
 # deletes the files before the rollback actions run, so an action that
 # registers a restored control finds none. It has no client and server: what
 # AppSearch finds at /qb is the server's too. It removes a file whose
-# SharedDLLs count stays above zero (Windows keeps it).
+# SharedDLLs count stays above zero (Windows keeps it). It never renames a
+# file in use aside (.rbf), as Windows often does: a DLL held by a running
+# program always waits for the restart. Every process runs as the same
+# user, not as SYSTEM in session 0. A restart is the wineserver's end: the
+# next Wine command runs the pending renames, then the auto-start services.
 set -uo pipefail
 # shellcheck source=tests/lib/runner.sh
 source "$(dirname "$0")/../lib/runner.sh"
@@ -33,6 +37,10 @@ MSI_FAILED=1603 MSI_FAILED_BY_EXE=1627
 MSI_TIMEOUT_MS=120000
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 SHARED_DLLS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
+SESSION_MANAGER_KEY='HKLM\System\CurrentControlSet\Control\Session Manager'
+RESTART_SERVICE=TarvexRegisterAtRestart
+RESTART_SERVICE_KEY="HKLM\\System\\CurrentControlSet\\Services\\$RESTART_SERVICE"
+RESTART_TIMEOUT_S=90
 INSTALLER_TITLE="Windows Installer"
 case $KIND in
 win64) INSTALL_DIR_WIN='C:\Program Files (x86)\Tarvex ActiveX' ;;
@@ -106,7 +114,7 @@ expect_no_marker() {
 # expect_only_product CODE: one product of this name is installed, that one.
 expect_only_product() {
     local products
-    products=$(installed_products)
+    products=$(installed_products) || fail "the installed products can't be listed" || return 1
     expect_eq "the installed products" "$products" "$1"
 }
 
@@ -136,9 +144,12 @@ expect_rolled_back() {
 # Every product of this name, by its uninstall entry: the test packages of
 # earlier builds have product codes of their own.
 installed_products() {
-    local code codes
+    local code codes listing
+    # The key is in every prefix: a query that fails says nothing about the products.
+    listing=$(wine_call reg query "$UNINSTALL_KEY" /reg:32 2>&1) ||
+        { echo "    reg query $UNINSTALL_KEY failed: $listing" >&2; return 1; }
     # No uninstall entry with a product code at all is an answer: none.
-    codes=$(wine_call reg query "$UNINSTALL_KEY" /reg:32 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}$') || true
+    codes=$(tr -d '\r' <<< "$listing" | grep -o '{[0-9A-Fa-f-]*}$') || true
     for code in $codes; do
         [ "$(reg_text "$UNINSTALL_KEY\\$code" DisplayName)" != "$PRODUCT_NAME" ] || echo "$code"
     done
@@ -154,6 +165,82 @@ suite_reset() {
             echo "    could not remove $code" >&2
     done
     wine_call reg delete "$SHARED_DLLS_KEY" /v "$SYSDIR_WIN\\TVex.DLL" /f /reg:32 >/dev/null 2>&1 || true
+    forget_restart
+}
+
+# What a scenario left for the next restart: no rename is pending (the next
+# wineserver, another suite's, would run it), no registration arranged.
+forget_restart() {
+    local value
+    for value in PendingFileRenameOperations PendingFileRenameOperations2; do
+        wine_call reg delete "$SESSION_MANAGER_KEY" /v "$value" /f >/dev/null 2>&1 || true
+    done
+    rm -f "$SYSDIR"/msi*.tmp
+    ! reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || wine_call sc delete "$RESTART_SERVICE" >/dev/null 2>&1 || true
+}
+
+# hold_control: a program of ours keeps the system folder's TVex.DLL loaded,
+# as a user's program that uses the control does; HOLDER_PID is its run.
+hold_control() {
+    timeout -k 5 300 "$WINE" "$BUILD/tests/holder.exe" "$SYSDIR_WIN\\TVex.DLL" 290000 > "$WORK/holder.out" 2>&1 &
+    HOLDER_PID=$!
+    local tenths
+    for ((tenths = 0; tenths < 300; tenths++)); do
+        ! grep -q loaded "$WORK/holder.out" || return 0
+        kill -0 "$HOLDER_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "the holder did not load TVex.DLL within 30 s: $(head -c 300 "$WORK/holder.out")"
+}
+
+expect_arranged() {
+    reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || fail "no registration is arranged for the next restart"
+}
+expect_not_arranged() {
+    ! reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || fail "a registration is arranged for the next restart:" \
+        "$(wine_call reg query "$RESTART_SERVICE_KEY" 2>&1 | tr -d '\r')"
+}
+
+# The system folder's TVex.DLL waits for the restart: a pending rename onto it.
+expect_pending_replacement() {
+    local renames
+    renames=$(wine_call reg query "$SESSION_MANAGER_KEY" /v PendingFileRenameOperations 2>/dev/null | tr -d '\r') ||
+        fail "no rename is pending" || return 1
+    grep -qiF ".tmp\\0\\??\\$SYSDIR_WIN\\TVex.DLL" <<< "$renames" ||
+        fail "no rename onto TVex.DLL is pending: $renames"
+}
+
+# simulate_restart: the wineserver ends, with every program; the next Wine
+# command, as a restart does, runs the pending renames, then the auto-start
+# services, whose event-log lines go to restart.err. Then waits until the
+# one-shot service has run and deleted itself.
+simulate_restart() {
+    box release 10000 >/dev/null 2>&1 || true
+    wineserver -k 2>/dev/null || true
+    timeout 60 wineserver -w || fail "the wineserver did not end within 60 s" || return 1
+    HOLDER_PID=''
+    WINEDEBUG=-all,+eventlog wine_call cmd /c exit 0 >/dev/null 2> "$WORK/restart.err" ||
+        fail "Wine did not start again after the restart" || return 1
+    start_keepalive
+    local seconds
+    for ((seconds = 0; seconds < RESTART_TIMEOUT_S; seconds++)); do
+        reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || return 0
+        sleep 1
+    done
+    fail "the registration arranged for the restart had not run $RESTART_TIMEOUT_S s after it"
+}
+
+# expect_restart_events: the starter's event says how the program's run after
+# the restart ended, and holds that run's log, from its first entry. (On
+# Windows the program, unseen in session 0, writes its own event too; under
+# Wine a service's child has no standard error, where the event would show.)
+expect_restart_events() {
+    local event started="$INSTALL_DIR_WIN\\$PROGRAM_TITLE started"
+    event=$(grep -F ':trace:eventlog:ReportEventW L"Registration after the restart: ' "$WORK/restart.err") ||
+        fail "no event of the starter's:" "$(grep eventlog "$WORK/restart.err" | cut -c1-200)" || return 1
+    # Wine's debug string writes CR LF as \r\n and doubles each backslash.
+    grep -qF 'ended with exit code 0.\r\n\r\n' <<< "$event" && grep -qF "${started//\\/\\\\}" <<< "$event" ||
+        fail "the starter's event does not say the program registered:" "${event:0:400}"
 }
 
 # shared_count N: the SharedDLLs count of the system folder's TVex.DLL, as setups keep it.
@@ -283,7 +370,7 @@ scenario_failed_update_from_earlier_build_keeps_it() { failed_update_keeps "$GOO
 
 # g, h. A later release replaces the deployed one: one product, this
 # build's program (the deployed one poses as 1.2.0.7, with other bytes), the
-# new control, registered, the marker renewed. Its removal by feature (the
+# new control, registered, the marker renewed, nothing left for a restart. Its removal by feature (the
 # deployed package's conditions took only REMOVE=ALL for one) leaves nothing.
 # (Not a second update after it: Wine's nested removal of the earlier
 # product deletes the UpgradeCodes entry of the new one too, so that a next
@@ -296,6 +383,8 @@ scenario_update_from_deployed_then_removal() {
     cmp -s "$INSTALL_DIR/$PROGRAM_TITLE.exe" "$PROGRAM_EXE" ||
         fail "the update kept the deployed program in $INSTALL_DIR_WIN" || return 1
     expect_installed "$LATER_CODE" good2
+    expect_not_arranged
+    expect_msi_log "$PROGRAM_TITLE: TVex.DLL is in place; nothing to arrange for the next restart"
     msiexec_unseen 0 /i "$LATER_WIN" REMOVE=Complete
     expect_nothing_installed "$LATER_CODE"
     expect_no_marker
@@ -341,9 +430,57 @@ scenario_per_user_refused() {
     expect_nothing_installed "$GOOD_CODE"
 }
 
+# ---------------------------------------------------------------- files in use
+
+# An update while a program holds TVex.DLL: msiexec says 3010, the old file
+# stays until the restart, which then puts the new one in place and runs the
+# program once as a service: the new control registered (with the class that
+# only it has), the marker renewed, both events written, the service gone.
+scenario_update_in_use_registered_after_restart() {
+    msiexec_unseen 0 /i "$GOOD_WIN"
+    hold_control
+    msiexec_unseen 3010 /i "$LATER_WIN"
+    cmp -s "$SYSDIR/TVex.DLL" "$STANDINS/good/TVex.DLL" || fail "before the restart the system folder holds $(control_state)" ||
+        return 1
+    expect_pending_replacement
+    expect_arranged
+    expect_msi_log "$PROGRAM_TITLE: TVex.DLL is replaced at the next restart; the control is registered again then"
+    put_marker
+    simulate_restart
+    cmp -s "$SYSDIR/TVex.DLL" "$STANDINS/good2/TVex.DLL" || fail "after the restart the system folder holds $(control_state)" ||
+        return 1
+    expect_class_registered
+    expect_class_registered "$CLSID2"
+    expect_marker_new
+    expect_restart_events
+}
+
+# The product removed while the registration after a restart is arranged:
+# the arrangement goes with it.
+scenario_removal_takes_the_arrangement_away() {
+    msiexec_unseen 0 /i "$GOOD_WIN"
+    hold_control
+    msiexec_unseen 3010 /i "$LATER_WIN"
+    expect_arranged
+    msiexec_unseen 0 /x "$LATER_CODE"
+    expect_not_arranged
+}
+
+# An update of a control in use whose last step fails: rolled back, nothing
+# left arranged for the restart (the arrangement was made, then undone).
+scenario_failed_update_in_use_arranges_nothing() {
+    msiexec_unseen 0 /i "$GOOD_WIN"
+    hold_control
+    msiexec_unseen "$MSI_FAILED_BY_EXE" /i "$LATE_FAILURE_WIN"
+    expect_msi_log "$PROGRAM_TITLE: TVex.DLL is replaced at the next restart; the control is registered again then"
+    expect_rolled_back RollbackRegistrationAtRestart
+    expect_not_arranged
+}
+
 run_suite "installation package suite" \
     installs_unseen failure_rolls_back_unseen tool_exit_code_explained failure_rolls_back_visible \
     installer_error_at_basic_ui repairs_and_removes \
     failed_update_from_deployed_keeps_it failed_update_from_earlier_build_keeps_it \
     update_from_deployed_then_removal late_failure_leaves_nothing \
-    removal_leaves_a_control_others_count per_user_refused
+    removal_leaves_a_control_others_count per_user_refused \
+    update_in_use_registered_after_restart removal_takes_the_arrangement_away failed_update_in_use_arranges_nothing

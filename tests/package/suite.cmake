@@ -11,14 +11,15 @@
 #             failing one (9.9.9.9), both of this version
 #   later     the next release (the last field plus one) with the second good
 #             control (2.0.0.0)
-#   late_failure  good, with a deferred step after the registration that fails
+#   late_failure  later, with a deferred step that fails at the end, after
+#             the registration and the arrangement for a restart
 if(NOT DEFINED TARVEX_PACKAGE)
     return()
 endif()
 set(PACKAGE_SUITE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(CHECK_PACKAGE ${CMAKE_CURRENT_SOURCE_DIR}/static/check-package.sh)
 set(package_check_args ${TARVEX_SHIPPED_EXE} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER}
-    ${TARVEX_SHIPPED_ACTIONS})
+    ${TARVEX_SHIPPED_ACTIONS} ${TARVEX_SHIPPED_STARTER})
 add_test(NAME package_file_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CHECK_PACKAGE} ${TARVEX_PACKAGE} ${package_check_args})
 add_test(NAME package_file_broken_${TARVEX_MANIFEST_ARCH}
@@ -27,7 +28,7 @@ add_test(NAME package_file_broken_${TARVEX_MANIFEST_ARCH}
 # The package build refuses a control that can't work, with the reason.
 add_test(NAME control_refusal_${TARVEX_MANIFEST_ARCH}
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/static/check-control-refusal.sh ${TARVEX_PRODUCT_EXE}
-                 ${TARVEX_PRODUCT_ACTIONS} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER}
+                 ${TARVEX_PRODUCT_ACTIONS} ${TARVEX_PRODUCT_STARTER} ${TARVEX_PACKAGE_DLL} ${TARVEX_COMPANY_NAME} ${CMAKE_RC_COMPILER}
                  ${CMAKE_BINARY_DIR}/tests/control-refusal)
 set_tests_properties(package_file_${TARVEX_MANIFEST_ARCH} control_refusal_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 60)
 set_tests_properties(package_file_broken_${TARVEX_MANIFEST_ARCH} PROPERTIES TIMEOUT 240)
@@ -53,12 +54,12 @@ tarvex_add_package(test_package_later ${TEST_PACKAGES}/later.msi ${TARVEX_PRODUC
                    DEPENDS tvex_standin_good2
                    OPTIONS --version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0.${next_release})
 add_custom_command(OUTPUT ${TEST_PACKAGES}/late_failure.msi
-    COMMAND bash ${PACKAGE_SUITE_DIR}/late-failure.sh ${TEST_PACKAGES}/good.msi
+    COMMAND bash ${PACKAGE_SUITE_DIR}/late-failure.sh ${TEST_PACKAGES}/later.msi
             $<TARGET_FILE:exit_with_code> ${TEST_PACKAGES}/late_failure.msi
-    DEPENDS ${TEST_PACKAGES}/good.msi ${PACKAGE_SUITE_DIR}/late-failure.sh
+    DEPENDS ${TEST_PACKAGES}/later.msi ${PACKAGE_SUITE_DIR}/late-failure.sh
     VERBATIM)
 add_custom_target(test_package_late_failure ALL DEPENDS ${TEST_PACKAGES}/late_failure.msi)
-add_dependencies(test_package_late_failure test_package_good exit_with_code)
+add_dependencies(test_package_late_failure test_package_later exit_with_code)
 
 set(PACKAGE_XVFB_SERVER_NUM_win64_32 230)
 set(PACKAGE_XVFB_SERVER_NUM_win32_32 260)
@@ -67,7 +68,7 @@ set(PACKAGE_XVFB_SERVER_NUM_win64_64 290)
 foreach(kind ${WINE_KINDS})
     set(package_args --kind ${kind} --bits ${TARVEX_WINE_BITS} --prefix ${WINE_ROOT}/${kind}
         --build ${CMAKE_BINARY_DIR} --exe ${TARVEX_PRODUCT_EXE} --company ${TARVEX_COMPANY_NAME}
-        --clsid ${TARVEX_STANDIN_CLSID} --packages ${TEST_PACKAGES})
+        --clsid ${TARVEX_STANDIN_CLSID} --clsid2 ${TARVEX_STANDIN_CLSID2} --packages ${TEST_PACKAGES})
     if(kind STREQUAL "win64")
         list(APPEND package_args --screenshots ${CMAKE_BINARY_DIR}/screenshots)
     endif()

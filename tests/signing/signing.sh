@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# signing.sh EXE ARCH COMPANY VERSION DLL WINDRES ACTIONS WORK
+# signing.sh EXE ARCH COMPANY VERSION DLL WINDRES ACTIONS STARTER WORK
 #
 # Signs the tree's program EXE (X86 or amd64), its custom actions' DLL
-# ACTIONS, and a package of them with the control DLL, through
+# ACTIONS, the restart's starter STARTER, and a package of them with the
+# control DLL, through
 # packaging/sign.sh as the build does, with a throw-away certificate made here
 # (openssl, RSA, code signing, valid two days, a password new each run), and
 # checks the signatures with osslsigncode:
@@ -29,13 +30,13 @@ SIGN=$here/../../packaging/sign.sh
 BUILD_PACKAGE=$here/../../packaging/build-package.sh
 TSA_START_TIMEOUT_S=20
 
-[ $# -eq 8 ] || { echo "usage: $0 EXE X86|amd64 COMPANY VERSION DLL WINDRES ACTIONS WORK" >&2; exit 2; }
-EXE=$1 ARCH=$2 COMPANY=$3 VERSION=$4 DLL=$5 WINDRES=$6 ACTIONS=$7 WORK=$8
+[ $# -eq 9 ] || { echo "usage: $0 EXE X86|amd64 COMPANY VERSION DLL WINDRES ACTIONS STARTER WORK" >&2; exit 2; }
+EXE=$1 ARCH=$2 COMPANY=$3 VERSION=$4 DLL=$5 WINDRES=$6 ACTIONS=$7 STARTER=$8 WORK=$9
 case $ARCH in X86) OBJDUMP=i686-w64-mingw32-objdump ;; *) OBJDUMP=x86_64-w64-mingw32-objdump ;; esac
 rm -rf "$WORK"
 mkdir -p "$WORK/signed" "$WORK/tsa"
 SIGNED=$WORK/signed/TarvexActiveXInstaller.exe SIGNATURE=$WORK/signed/TarvexActiveXInstaller.exe.p7s
-SIGNED_ACTIONS=$WORK/signed/TarvexCustomActions.dll
+SIGNED_ACTIONS=$WORK/signed/TarvexCustomActions.dll SIGNED_STARTER=$WORK/signed/TarvexRegisterAtRestart.exe
 TSA_PID=''
 
 # A throw-away code-signing certificate, valid two days, and its PKCS#12
@@ -161,6 +162,11 @@ check_program() {
     check "the custom actions' DLL is signed" sign program "$ACTIONS" "$SIGNED_ACTIONS" "$SIGNED_ACTIONS.p7s"
     verify "$SIGNED_ACTIONS"
     check "... and verifies" verified
+    check "the restart's starter is signed" sign program "$STARTER" "$SIGNED_STARTER" "$SIGNED_STARTER.p7s"
+    verify "$SIGNED_STARTER"
+    check "... and verifies" verified
+    check "... and still passes its file check" \
+        bash "$here/../static/check-exe.sh" --starter "$SIGNED_STARTER" "$ARCH" "$COMPANY" "$VERSION" > "$WORK/check-starter.txt"
 }
 
 # attaches_back UNSIGNED SIGNATURE SIGNED: the detached signature on the unsigned file gives the signed bytes.
@@ -179,15 +185,15 @@ check_same_bytes() {
     echo "    unsigned $(stat -c %s "$EXE") bytes, signed $(stat -c %s "$SIGNED") bytes, signature $(stat -c %s "$SIGNATURE") bytes"
 }
 
-# build_signed_package PROGRAM ACTIONS OUT: the package of these, signed.
+# build_signed_package PROGRAM ACTIONS STARTER OUT: the package of these, signed.
 build_signed_package() {
-    bash "$BUILD_PACKAGE" --exe "$1" --dll "$DLL" --actions "$2" --company "$COMPANY" --windres "$WINDRES" \
-        --out "$WORK/unsigned.msi" >/dev/null && sign package "$WORK/unsigned.msi" "$3"
+    bash "$BUILD_PACKAGE" --exe "$1" --dll "$DLL" --actions "$2" --starter "$3" --company "$COMPANY" \
+        --windres "$WINDRES" --out "$WORK/unsigned.msi" >/dev/null && sign package "$WORK/unsigned.msi" "$4"
 }
 
 check_package() {
     local unpacked=$WORK/unpacked
-    check "the package is signed" build_signed_package "$SIGNED" "$SIGNED_ACTIONS" "$WORK/signed.msi"
+    check "the package is signed" build_signed_package "$SIGNED" "$SIGNED_ACTIONS" "$SIGNED_STARTER" "$WORK/signed.msi"
     verify "$WORK/signed.msi"
     check "osslsigncode verifies the package with the certificate as trust anchor" verified
     verdict
@@ -196,6 +202,8 @@ check_package() {
         cmp -s "$(find "$unpacked" -name TarvexActiveXInstaller.exe | head -n 1)" "$SIGNED"
     msiinfo extract "$WORK/signed.msi" Binary.TarvexActions > "$WORK/actions-stream.dll" 2>/dev/null
     check "... and the signed custom actions" cmp -s "$WORK/actions-stream.dll" "$SIGNED_ACTIONS"
+    check "... and the signed starter" \
+        cmp -s "$(find "$unpacked" -name TarvexRegisterAtRestart.exe | head -n 1)" "$SIGNED_STARTER"
 }
 
 check_wrong_password() {
@@ -249,7 +257,7 @@ check_time_stamped() {
         attaches_back "$EXE" "$stamped.p7s" "$stamped"
     sign_stamped program "$ACTIONS" "$WORK/stamped/TarvexCustomActions.dll" "$WORK/stamped/TarvexCustomActions.dll.p7s" >/dev/null
     check "the package is signed and time-stamped" build_stamped_package "$stamped" \
-        "$WORK/stamped/TarvexCustomActions.dll" "$WORK/stamped.msi"
+        "$WORK/stamped/TarvexCustomActions.dll" "$SIGNED_STARTER" "$WORK/stamped.msi"
     verify "$WORK/stamped.msi"
     check "the package's time-stamp verifies" time_stamped
 }

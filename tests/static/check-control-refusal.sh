@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check-control-refusal.sh EXE ACTIONS GOOD_DLL COMPANY WINDRES WORK
+# check-control-refusal.sh EXE ACTIONS STARTER GOOD_DLL COMPANY WINDRES WORK
 # The package build refuses a control that can't work, before wixl runs, with
 # the file and the reason, and leaves no package at the output path, not even
 # an earlier one: a text file, a DLL of the other architecture, a program, a
@@ -10,8 +10,8 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/static/checks.sh
 source "$here/checks.sh"
-[ $# -eq 6 ] || { echo "usage: $0 EXE ACTIONS GOOD_DLL COMPANY WINDRES WORK" >&2; exit 2; }
-EXE=$1 ACTIONS=$2 GOOD=$3 COMPANY=$4 WINDRES=$5 WORK=$6
+[ $# -eq 7 ] || { echo "usage: $0 EXE ACTIONS STARTER GOOD_DLL COMPANY WINDRES WORK" >&2; exit 2; }
+EXE=$1 ACTIONS=$2 STARTER=$3 GOOD=$4 COMPANY=$5 WINDRES=$6 WORK=$7
 BUILD_PACKAGE=$here/../../packaging/build-package.sh
 arch=${WINDRES%-w64-mingw32-windres}
 case $arch in i686) other=x86_64 machine=i386 other_machine=x86-64 ;;
@@ -41,7 +41,7 @@ control() {
 # over an earlier package left at the output path.
 build() {
     echo "an earlier package" > "$WORK/out.msi"
-    bash "$BUILD_PACKAGE" --exe "$EXE" --dll "$1" --actions "$ACTIONS" --company "$COMPANY" --windres "$WINDRES" \
+    bash "$BUILD_PACKAGE" --exe "$EXE" --dll "$1" --actions "$ACTIONS" --starter "$STARTER" --company "$COMPANY" --windres "$WINDRES" \
         --out "$WORK/out.msi" > "$WORK/message" 2>&1
 }
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# check-exe.sh EXE X86|amd64 COMPANY VERSION [MAP]
+# check-exe.sh [--starter] EXE X86|amd64 COMPANY VERSION [MAP]
 # Checks the program's EXE file without running it, for what Wine would never
 # notice: Wine loads imports that old Windows lacks and ignores the PE header's
 # version fields and the manifest's architecture. Reads the file with the
 # mingw-w64 binutils (objdump, windres) and od; prints one line per check and
 # the whole import list; the exit code is the number of failed checks (at most 1).
 # VERSION is the release's, a.b.c.d; its texts read "a.bb.dddd".
+# --starter checks the starter of the package's one-shot service instead of
+# the program: the same header, imports and hardening; its own version
+# information and manifest (asInvoker); no stack protector, no size limit.
 # MAP is the link map of the build that made EXE (default: beside it, EXE's
 # name with .map), which the stripped EXE needs for its stack protector's check.
 set -uo pipefail
@@ -69,7 +72,7 @@ main() {
     local size
     size=$(stat -c %s "$exe")
     # The shipped EXE stays small; the 64-bit variant is only for testing.
-    [ "$arch" = X86 ] && check "size $size bytes is at most 224 KiB" [ "$size" -le $((224 * 1024)) ]
+    [ "$arch" = X86 ] && [ "$NAME" = TarvexActiveXInstaller ] && check "size $size bytes is at most 224 KiB" [ "$size" -le $((224 * 1024)) ]
 
     # ---- PE header
     check "PE magic $MAGIC" [ "$(header_field Magic)" = "$MAGIC" ]
@@ -121,7 +124,7 @@ main() {
     else
         check "DllCharacteristics $flags: HIGH_ENTROPY_VA" has_flag "$flags" 0x20
     fi
-    check_stack_protector "${5:-${exe%.exe}.map}"
+    [ "$NAME" != TarvexActiveXInstaller ] || check_stack_protector "${5:-${exe%.exe}.map}"
 
     # ---- version information and manifest
     local resources manifest
@@ -132,19 +135,26 @@ main() {
     expect_in "$resources" "CompanyName $company" "VALUE \"CompanyName\", \"$company\""
     expect_in "$resources" "FileVersion $text" "VALUE \"FileVersion\", \"$text\""
     expect_in "$resources" "ProductVersion $text" "VALUE \"ProductVersion\", \"$text\""
-    expect_in "$resources" "InternalName" 'VALUE "InternalName", "TarvexActiveXInstaller"'
-    expect_in "$resources" "OriginalFilename" 'VALUE "OriginalFilename", "TarvexActiveXInstaller.exe"'
+    expect_in "$resources" "InternalName" "VALUE \"InternalName\", \"$NAME\""
+    expect_in "$resources" "OriginalFilename" "VALUE \"OriginalFilename\", \"$NAME.exe\""
     expect_in "$resources" "translation 0x407, 1200" 'VALUE "Translation", 0x407, 1200'
     # The manifest as text: windres quotes it line by line, quotes doubled.
     manifest=$(awk '/RT_MANIFEST/ { on = 1; next } on && /^END/ { exit } on && /^"/ { print }' <<< "$resources" |
                sed 's/^"//; s/\\n"$//; s/"$//; s/""/"/g' | tr '\n' ' ' | tr -s ' ')
     manifest_has() { grep -qF -- "$1" <<< "$manifest"; }
-    check "manifest: identity TarvexActiveXInstaller 1.1.0.3 for $arch" manifest_has \
-        "<assemblyIdentity name=\"TarvexActiveXInstaller\" version=\"1.1.0.3\" type=\"win32\" processorArchitecture=\"$arch\"/>"
-    check "manifest: Common Controls 6.0.0.0 for $arch" manifest_has \
-        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"$arch\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
-    check "manifest: administrator rights" manifest_has \
-        '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
+    if [ "$NAME" = TarvexActiveXInstaller ]; then
+        check "manifest: identity TarvexActiveXInstaller 1.1.0.3 for $arch" manifest_has \
+            "<assemblyIdentity name=\"TarvexActiveXInstaller\" version=\"1.1.0.3\" type=\"win32\" processorArchitecture=\"$arch\"/>"
+        check "manifest: Common Controls 6.0.0.0 for $arch" manifest_has \
+            "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"$arch\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+        check "manifest: administrator rights" manifest_has \
+            '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
+    else
+        check "manifest: identity $NAME $version for $arch" manifest_has \
+            "<assemblyIdentity name=\"$NAME\" version=\"$version\" type=\"win32\" processorArchitecture=\"$arch\"/>"
+        check "manifest: the rights it is started with (as the service's, SYSTEM)" manifest_has \
+            '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'
+    fi
     check "manifest: no other architecture" [ "$(grep -o 'processorArchitecture="[^"]*"' <<< "$manifest" | sort -u)" = "processorArchitecture=\"$arch\"" ]
 
     echo "imported functions:"
@@ -153,6 +163,8 @@ main() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    [ $# -eq 4 ] || [ $# -eq 5 ] || { echo "usage: $0 EXE X86|amd64 COMPANY VERSION [MAP]" >&2; exit 2; }
+    NAME=TarvexActiveXInstaller
+    if [ "${1:-}" = --starter ]; then NAME=TarvexRegisterAtRestart; shift; fi
+    [ $# -eq 4 ] || [ $# -eq 5 ] || { echo "usage: $0 [--starter] EXE X86|amd64 COMPANY VERSION [MAP]" >&2; exit 2; }
     main "$@"
 fi

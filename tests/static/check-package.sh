@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# check-package.sh PACKAGE EXE DLL COMPANY WINDRES ACTIONS
-# check-package.sh --broken PACKAGE EXE DLL COMPANY WINDRES ACTIONS WORKDIR
+# check-package.sh PACKAGE EXE DLL COMPANY WINDRES ACTIONS STARTER
+# check-package.sh --broken PACKAGE EXE DLL COMPANY WINDRES ACTIONS STARTER WORKDIR
 #
 # Checks the control's installation package without installing it, for what
 # Wine's msiexec would let pass (it runs a misplaced deferred action not at
 # all and still reports success, commits an earlier product's removal at once,
 # restores no file, keeps no client/server split, ignores SharedDLLs counts):
 # the package's tables read with msiinfo, its payloads unpacked with
-# msiextract and compared with the build's EXE and DLL, its custom actions'
-# stream with ACTIONS, the build's DLL of them. WINDRES, the resource compiler
+# msiextract and compared with the build's EXE, DLL and STARTER (the binary
+# of the service that registers the control after a restart), its custom
+# actions' stream with ACTIONS, the build's DLL of them. WINDRES, the resource compiler
 # of the EXE's architecture, reads the files' versions. Prints one line per
 # check; fails if any check fails.
 #
@@ -73,6 +74,9 @@ check_summary_and_properties() {
     check "... above the deployed 1.2.0.7 as FindRelatedProducts compares it ($DEPLOYED_PRODUCT_VERSION)" \
         above "$(prop ProductVersion)" "$DEPLOYED_PRODUCT_VERSION"
     check "UpgradeCode $UPGRADE_CODE" [ "$(prop UpgradeCode)" = "$UPGRADE_CODE" ]
+    check "the Restart Manager closes no user's program (MSIRESTARTMANAGERCONTROL Disable)" \
+        [ "$(prop MSIRESTARTMANAGERCONTROL)" = Disable ]
+    check "the installation never restarts the PC (REBOOT ReallySuppress)" [ "$(prop REBOOT)" = ReallySuppress ]
     local secure name
     secure=$(prop SecureCustomProperties)
     for name in EARLIER_BUILD_FOUND LATER_VERSION_FOUND MARKER_BEFORE CONTROL_BEFORE CONTROL_SHARED_COUNT; do
@@ -98,13 +102,25 @@ check_upgrades() {
         between "$(seq_of AppSearch)" "$(seq_of LaunchConditions)" "$(seq_of CostInitialize)"
 }
 
-# The files and where they go; sets DLL_FILE_KEY, DLL_COMPONENT and EXE_FILE_KEY.
+# file_key NAME: the File table's key of the file of that name.
+file_key() { table File | awk -F'\t' -v n="$1" '$3 == n || substr($3, length($3) - length(n)) == "|" n { print $1; exit }'; }
+# directory_of FILE_KEY: "PARENT/DIRECTORY" of the folder the file goes to.
+directory_of() {
+    local directory
+    directory=$(field Component "$(field File "$1" 2)" 3)
+    printf '%s/%s' "$(field Directory "$directory" 2)" "$directory"
+}
+
+# The files and where they go; sets DLL_FILE_KEY, DLL_COMPONENT, EXE_FILE_KEY and STARTER_FILE_KEY.
 check_files() {
-    DLL_FILE_KEY=$(table File | awk -F'\t' '$3 == "TVex.DLL" || $3 ~ /\|TVex\.DLL$/ { print $1; exit }')
-    EXE_FILE_KEY=$(table File | awk -F'\t' '$3 ~ /(^|\|)TarvexActiveXInstaller\.exe$/ { print $1; exit }')
+    DLL_FILE_KEY=$(file_key TVex.DLL) EXE_FILE_KEY=$(file_key TarvexActiveXInstaller.exe)
+    STARTER_FILE_KEY=$(file_key TarvexRegisterAtRestart.exe)
     DLL_COMPONENT=$(field File "$DLL_FILE_KEY" 2)
     check "TVex.DLL is installed into SystemFolder" [ "$(field Component "${DLL_COMPONENT:-?}" 3)" = SystemFolder ]
-    check "TarvexActiveXInstaller.exe is installed" [ -n "$EXE_FILE_KEY" ]
+    check "TarvexActiveXInstaller.exe is installed into ProgramFilesFolder's INSTALLDIR" \
+        [ "$(directory_of "${EXE_FILE_KEY:-?}")" = ProgramFilesFolder/INSTALLDIR ]
+    check "the service's binary, TarvexRegisterAtRestart.exe, beside it (under Program Files, which only administrators can write)" \
+        [ "$(directory_of "${STARTER_FILE_KEY:-?}")" = ProgramFilesFolder/INSTALLDIR ]
 }
 
 # The custom actions as the package means them: ACTION TYPE SOURCE TARGET.
@@ -112,7 +128,8 @@ check_files() {
 # calls our DLL, deferred (1024), not impersonated (2048), its result
 # checked; 3186 runs the tool a property names, the same but ignoring its
 # exit code (64); 3442 that, as a rollback action (256); 3393 our DLL as a
-# rollback action, its result ignored.
+# rollback action, its result ignored; 3137 our DLL, deferred, its result
+# ignored.
 expected_custom_actions() {
     local tool='/s "[SystemFolder]TVex.DLL"' untool='/u /s "[SystemFolder]TVex.DLL"'
     printf '%s\t%s\t%s\t%s\n' \
@@ -120,13 +137,17 @@ expected_custom_actions() {
         RegisterControlData 51 RegisterControl "[#$EXE_FILE_KEY]" \
         RegisterAfterEarlierRemovedData 51 RegisterAfterEarlierRemoved "[#$EXE_FILE_KEY]" \
         RollbackMarkerData 51 RollbackMarker 'Software\[Manufacturer]\Tarvex_cl_V4' \
+        ArrangeRegistrationAtRestartData 51 ArrangeRegistrationAtRestart "[#$DLL_FILE_KEY]|[#$STARTER_FILE_KEY]" \
+        CancelRegistrationAtRestart 3137 TarvexActions CancelRegistrationAtRestart \
         RollbackUnregistration 3442 REGSVR32 "$tool" \
         UnregisterControl 3186 REGSVR32 "$untool" \
         RestoreRegistration 3442 REGSVR32 "$tool" \
         RollbackRegistration 3442 REGSVR32 "$untool" \
         RollbackMarker 3393 TarvexActions RollbackMarker \
         RegisterControl 3073 TarvexActions RunInstalledProgram \
-        RegisterAfterEarlierRemoved 3073 TarvexActions RunInstalledProgram
+        RegisterAfterEarlierRemoved 3073 TarvexActions RunInstalledProgram \
+        RollbackRegistrationAtRestart 3393 TarvexActions CancelRegistrationAtRestart \
+        ArrangeRegistrationAtRestart 3073 TarvexActions ArrangeRegistrationAtRestart
 }
 
 # Where each custom action runs and when: ACTION SEQUENCE CONDITION. $Control
@@ -140,13 +161,17 @@ expected_custom_sequence() {
         RegisterControlData 1011 "" \
         RegisterAfterEarlierRemovedData 1012 "" \
         RollbackMarkerData 1013 "" \
+        ArrangeRegistrationAtRestartData 1014 "" \
         RollbackUnregistration 3489 "$REMOVAL_OF_OURS_ALONE" \
         UnregisterControl 3490 "$REMOVAL_OF_OURS_ALONE" \
+        CancelRegistrationAtRestart 3491 '$Control=2' \
         RestoreRegistration 3995 '$Control=3 AND (EARLIER_BUILD_FOUND OR CONTROL_BEFORE)' \
         RollbackRegistration 4005 "$FIRST_INSTALL AND NOT CONTROL_BEFORE AND NOT MARKER_BEFORE" \
         RollbackMarker 4006 "$FIRST_INSTALL AND NOT MARKER_BEFORE" \
         RegisterControl 4010 '$Control=3' \
-        RegisterAfterEarlierRemoved 6520 '$Control=3 AND EARLIER_BUILD_FOUND'
+        RegisterAfterEarlierRemoved 6520 '$Control=3 AND EARLIER_BUILD_FOUND' \
+        RollbackRegistrationAtRestart 6525 '$Control=3' \
+        ArrangeRegistrationAtRestart 6530 '$Control=3'
 }
 
 check_custom_actions() {
@@ -184,6 +209,12 @@ check_order() {
              '$3 > a && $3 < b' | wc -l)" -eq 0 ]
     check "the control is registered again after that removal" \
         between "$(seq_of RemoveExistingProducts)" "$(seq_of RegisterAfterEarlierRemoved)" "$(seq_of InstallFinalize)"
+    check "the registration after a restart is arranged after that removal, which can't take it away then" \
+        between "$(seq_of RemoveExistingProducts)" "$(seq_of ArrangeRegistrationAtRestart)" "$(seq_of InstallFinalize)"
+    check "... its rollback right before it" \
+        between "$(seq_of RemoveExistingProducts)" "$(seq_of RollbackRegistrationAtRestart)" "$(seq_of ArrangeRegistrationAtRestart)"
+    check "CustomActionData of the arrangement is set after CostFinalize" \
+        between "$(seq_of CostFinalize)" "$(seq_of ArrangeRegistrationAtRestartData)" "$(seq_of InstallInitialize)"
 }
 
 # What was there before, looked up first: PROPERTY, and the locator's row.
@@ -209,13 +240,14 @@ check_components() {
     check "the control's component counts the DLL's users and is not permanent (Attributes $(field Component "${DLL_COMPONENT:-?}" 4))" \
         [ "$(field Component "${DLL_COMPONENT:-?}" 4)" = 8 ]
     check "the program's component is a plain one" [ "$(field Component "$(field File "${EXE_FILE_KEY:-?}" 2)" 4)" = 0 ]
+    check "... and so is the starter's" [ "$(field Component "$(field File "${STARTER_FILE_KEY:-?}" 2)" 4)" = 0 ]
 }
 
 # Versioned payloads: the file versioning rules then replace an older file
 # in place and keep a newer one. Empty, Windows treats them as unversioned.
 check_file_versions() {
     local key file columns
-    for key in "$DLL_FILE_KEY:$DLL" "$EXE_FILE_KEY:$EXE"; do
+    for key in "$DLL_FILE_KEY:$DLL" "$EXE_FILE_KEY:$EXE" "$STARTER_FILE_KEY:$STARTER"; do
         file=${key#*:} key=${key%%:*}
         columns=$(version_columns "$file")
         check "$(field File "$key" 3 | sed 's/.*|//') has File.Version and File.Language '${columns/$'\t'/ }' of its version resource" \
@@ -237,9 +269,8 @@ check_payloads() {
     if ! msiextract -C "$unpacked" "$PKG" >/dev/null 2>&1; then
         bad "msiextract can't unpack $PKG"
     else
-        for name in TVex.DLL TarvexActiveXInstaller.exe; do
-            source=$DLL
-            [ "$name" = TVex.DLL ] || source=$EXE
+        for name in TVex.DLL TarvexActiveXInstaller.exe TarvexRegisterAtRestart.exe; do
+            case $name in TVex.DLL) source=$DLL ;; TarvexActiveXInstaller.exe) source=$EXE ;; *) source=$STARTER ;; esac
             found=$(find "$unpacked" -type f -name "$name" | head -n 1)
             check "$name is the build's, byte for byte ($source)" cmp -s "${found:-/nonexistent}" "$source"
         done
@@ -262,7 +293,7 @@ check_actions_dll() {
     check "... of the program's architecture ($format)" \
         [ "$("$objdump" -f "$ACTIONS" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)" = "$format" ]
     exports=$("$objdump" -p "$ACTIONS" 2>/dev/null | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
-    for entry in RollbackMarker RunInstalledProgram; do
+    for entry in RollbackMarker RunInstalledProgram ArrangeRegistrationAtRestart CancelRegistrationAtRestart; do
         check "... exports $entry by its plain name" grep -qw "$entry" <<< "$exports"
     done
     imports=$(imports_of "$objdump" "$ACTIONS")
@@ -278,7 +309,7 @@ check_actions_dll() {
 }
 
 check_package() {
-    PKG=$1 EXE=$2 DLL=$3 COMPANY=$4 WINDRES=$5 ACTIONS=$6
+    PKG=$1 EXE=$2 DLL=$3 COMPANY=$4 WINDRES=$5 ACTIONS=$6 STARTER=$7
     [ -f "$PKG" ] || { bad "no package $PKG"; return 1; }
     TABLES=$(mktemp -d)
     # shellcheck disable=SC2064  # this package's folder, now
@@ -338,39 +369,64 @@ breakages() {
         'FAIL: RegisterControlData: type 51' \
         foreign-actions-stream \
         "stream $DLL" \
-        'FAIL: the Binary stream TarvexActions is the build'
+        'FAIL: the Binary stream TarvexActions is the build' \
+        restart-allowed \
+        "DELETE FROM Property WHERE Property = 'REBOOT'" \
+        'FAIL: the installation never restarts the PC' \
+        restart-manager-on \
+        "DELETE FROM Property WHERE Property = 'MSIRESTARTMANAGERCONTROL'" \
+        'FAIL: the Restart Manager closes no' \
+        arrangement-before-earlier-removal \
+        "UPDATE InstallExecuteSequence SET Sequence = 6000 WHERE Action = 'ArrangeRegistrationAtRestart'" \
+        'FAIL: the registration after a restart is arranged after that removal'
 }
 
+# check_one_breakage NAME CHANGE EXPECTED ARG...: breaks a copy of the package
+# (ARG... as check_broken takes them) and reports whether the check rejects it.
+check_one_breakage() {
+    local name=$1 change=$2 expected=$3 pkg=$4 work=${11} broken output
+    broken=$work/$name.msi
+    cp "$pkg" "$broken" || { echo "FAIL: could not copy $pkg"; return 1; }
+    if [[ $change == "stream "* ]]; then msibuild "$broken" -a Binary.TarvexActions "${change#stream }"
+    else msibuild "$broken" -q "$change"; fi || { echo "FAIL: could not break $name"; return 1; }
+    output=$(check_package "$broken" "${@:5:6}")
+    if grep -qF "$expected" <<< "$output"; then
+        echo "ok: the package broken by $name is rejected:"
+        grep '^FAIL' <<< "$output" | sed 's/^/  /'
+        return 0
+    fi
+    printf '%s\n' "$output" | sed 's/^/  /'
+    echo "FAIL: the package broken by $name passed the check that was to reject it ($expected)"
+    return 1
+}
+
+# The breakages are checked side by side, one per processor; their reports
+# come in the table's order.
 check_broken() {
-    local pkg=$1 exe=$2 dll=$3 company=$4 windres=$5 actions=$6 work=$7 name change expected broken output status=0
+    local work=$8 name change expected status=0 running=()
     mkdir -p "$work"
-    DLL=$dll
+    DLL=$3
     while IFS=$'\t' read -r name change expected; do
-        broken=$work/$name.msi
-        cp "$pkg" "$broken" || { echo "FAIL: could not copy $pkg"; status=1; continue; }
-        if [[ $change == "stream "* ]]; then msibuild "$broken" -a Binary.TarvexActions "${change#stream }"
-        else msibuild "$broken" -q "$change"; fi || { echo "FAIL: could not break $name"; status=1; continue; }
-        output=$(check_package "$broken" "$exe" "$dll" "$company" "$windres" "$actions")
-        if grep -qF "$expected" <<< "$output"; then
-            echo "ok: the package broken by $name is rejected:"
-            grep '^FAIL' <<< "$output" | sed 's/^/  /'
-        else
-            printf '%s\n' "$output" | sed 's/^/  /'
-            echo "FAIL: the package broken by $name passed the check that was to reject it ($expected)"
-            status=1
+        check_one_breakage "$name" "$change" "$expected" "$@" > "$work/$name.report" 2>&1 &
+        running+=($!)
+        if [ "${#running[@]}" -ge "$(nproc)" ]; then
+            wait "${running[0]}" || status=1
+            running=("${running[@]:1}")
         fi
     done < <(breakages)
+    for name in "${running[@]}"; do wait "$name" || status=1; done
+    while IFS=$'\t' read -r name _; do cat "$work/$name.report"; done < <(breakages)
     return $status
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    if [ "${1:-}" = --broken ] && [ $# -eq 8 ]; then
+    if [ "${1:-}" = --broken ] && [ $# -eq 9 ]; then
         shift
         check_broken "$@"
-    elif [ $# -eq 6 ]; then
+    elif [ $# -eq 7 ]; then
         check_package "$@"
     else
-        echo "usage: $0 PACKAGE EXE DLL COMPANY WINDRES ACTIONS | $0 --broken PACKAGE EXE DLL COMPANY WINDRES ACTIONS WORKDIR" >&2
+        echo "usage: $0 PACKAGE EXE DLL COMPANY WINDRES ACTIONS STARTER | $0 --broken PACKAGE EXE DLL COMPANY WINDRES ACTIONS STARTER WORKDIR" >&2
         exit 2
     fi
 fi

@@ -1,16 +1,20 @@
 // The package's custom-action modules: the program run with its output piped
 // (on a model of a child and, for real, on small programs), what its records
-// make of a failure, the marker's rollback on the real registry, and the
-// messages to Windows Installer.
+// make of a failure, the marker's rollback on the real registry, the messages
+// to Windows Installer, the pending replacement of the control and the
+// service that registers it after the restart.
 #include "ApiOverride.h"
 #include "packaging/customaction/ChildProcess.h"
 #include "packaging/customaction/MarkerRollback.h"
 #include "packaging/customaction/MsiSession.h"
+#include "packaging/customaction/PendingRename.h"
 #include "packaging/customaction/ProgramRecords.h"
+#include "packaging/customaction/RestartService.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -151,7 +155,7 @@ TEST_F(ModelRun, OutputLargerThanThePipeIsReadWhileTheChildRunsAndTheRunEndsWith
     EXPECT_FALSE(child.readBlocked) << "a read waited on a pipe that a grandchild keeps open";
     EXPECT_TRUE(child.inherit);
     EXPECT_EQ(child.stdOutput, kWrite);
-    EXPECT_EQ(child.stdError, kWrite);
+    EXPECT_EQ(child.stdError, ::GetStdHandle(STD_ERROR_HANDLE)) << "its standard error is ours";
     EXPECT_FALSE(child.readEndInheritable) << "the child must not get the pipe's read end";
     EXPECT_TRUE(child.writeEndClosedBeforeWait) << "our write end would keep the pipe open";
 }
@@ -222,6 +226,9 @@ TEST(ProgramRecords, TheInstallersErrorIsTheProgramsOwnMessageThenTheExitCodesMe
         for (const std::wstring& line : c.lines) records.Add(line);
         EXPECT_EQ(records.FailureMessage(L"X.exe", c.outcome), c.message);
     }
+    ProgramRecords::Collector records;
+    for (const std::wstring& line : cases[0].lines) records.Add(line);
+    EXPECT_EQ(records.Log(), L"a: Result  3\r\na: Registration finished\r\n") << "the log, as its entries came";
     const std::wstring notStarted = ProgramRecords::OutcomeText(L"X.exe", {End::NotStarted, ERROR_BAD_EXE_FORMAT});
     EXPECT_EQ(notStarted.rfind(L"X.exe could not be started: ", 0), 0u) << notStarted;
     EXPECT_NE(notStarted.find(L"(error 193)."), std::wstring::npos) << notStarted;
@@ -327,4 +334,123 @@ TEST(MsiSession, LinesAndErrorsGoAsTemplatesThatShowTheTextAsWritten) {
         {INSTALLMESSAGE_INFO, L"TarvexActiveXInstaller: LOG [\\[]1[\\]] [\\{]x[\\}] 42"},
         {INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), L"Can't [\\[]x[\\]]"}};
     EXPECT_EQ(sent, expected);
+}
+
+TEST(PendingRename, OnlyARenameOntoThePathCountsWhateverItsPrefixOrCase) {
+    const std::wstring dll = L"C:\\Windows\\SysWOW64\\TVex.DLL";
+    using namespace std::string_literals;
+    const std::pair<std::wstring, bool> cases[] = {
+        {L"\\??\\C:\\Windows\\SysWOW64\\msi1A2B.tmp\0!\\??\\C:\\Windows\\SysWOW64\\TVex.DLL\0\0"s, true},
+        {L"\\??\\c:\\windows\\syswow64\\msi1A2B.tmp\0\\??\\c:\\windows\\syswow64\\tvex.dll\0\0"s, true},
+        {L"C:\\Windows\\SysWOW64\\msi1A2B.tmp\0C:\\Windows\\SysWOW64\\TVex.DLL\0\0"s, true},
+        // a delete before the rename: pairs are counted right past its empty target
+        {L"\\??\\C:\\Temp\\a.tmp\0\0\\??\\C:\\Temp\\b.tmp\0!\\??\\C:\\Windows\\SysWOW64\\TVex.DLL\0\0"s, true},
+        {L"\\??\\C:\\Windows\\SysWOW64\\TVex.DLL\0\0"s, false},  // the DLL deleted, not replaced
+        {L"\\??\\C:\\Windows\\SysWOW64\\TVex.DLL\0!\\??\\C:\\Windows\\SysWOW64\\TVex.old\0\0"s, false},
+        {L"\\??\\C:\\Windows\\System32\\msi1.tmp\0!\\??\\C:\\Windows\\System32\\TVex.DLL\0\0"s, false},
+        {L""s, false},
+    };
+    for (const auto& [data, pending] : cases) EXPECT_EQ(PendingRename::RenamesOnto(data, dll), pending) << data.size();
+}
+
+namespace {
+// The Session Manager's values as the test sets them.
+std::wstring renames, renames2;
+HKEY const kSessionManager = reinterpret_cast<HKEY>(0x5E55);
+LONG WINAPI OpenSessionManager(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY key) {
+    *key = kSessionManager;
+    return ERROR_SUCCESS;
+}
+LONG WINAPI QueryRenames(HKEY, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD bytes) {
+    const std::wstring& value = std::wstring(name) == L"PendingFileRenameOperations" ? renames : renames2;
+    if (value.empty()) return ERROR_FILE_NOT_FOUND;
+    *type = REG_MULTI_SZ;
+    const DWORD needed = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (data && *bytes < needed) return ERROR_MORE_DATA;
+    if (data) std::memcpy(data, value.data(), needed);
+    *bytes = needed;
+    return ERROR_SUCCESS;
+}
+LONG WINAPI CloseSessionManager(HKEY) { return ERROR_SUCCESS; }
+}  // namespace
+
+TEST(PendingRename, EitherValueOfTheSessionManagerMayHoldTheReplacement) {
+    ApiOverride<decltype(PendingRename::api.RegOpenKeyExW)> open(PendingRename::api.RegOpenKeyExW, OpenSessionManager);
+    ApiOverride<decltype(PendingRename::api.RegQueryValueExW)> query(PendingRename::api.RegQueryValueExW, QueryRenames);
+    ApiOverride<decltype(PendingRename::api.RegCloseKey)> close(PendingRename::api.RegCloseKey, CloseSessionManager);
+    using namespace std::string_literals;
+    const std::wstring onto = L"\\??\\C:\\W\\msi1.tmp\0!\\??\\C:\\W\\TVex.DLL\0\0"s;
+    renames.clear(), renames2.clear();
+    EXPECT_FALSE(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"));
+    renames2 = onto;
+    EXPECT_TRUE(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"));
+    renames = onto, renames2.clear();
+    EXPECT_TRUE(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"));
+}
+
+namespace {
+// The service control manager as the test keeps it: the one service's configuration.
+struct ServiceRecord {
+    bool exists = false;
+    std::wstring binary;
+    DWORD type = 0, start = 0;
+    bool accountNamed = false;
+    int created = 0, changed = 0, deleted = 0;
+};
+ServiceRecord scm;
+SC_HANDLE const kManager = reinterpret_cast<SC_HANDLE>(0x5C1), kService = reinterpret_cast<SC_HANDLE>(0x5C2);
+SC_HANDLE WINAPI OpenManager(LPCWSTR, LPCWSTR, DWORD) { return kManager; }
+SC_HANDLE WINAPI Create(SC_HANDLE, LPCWSTR, LPCWSTR, DWORD, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR,
+                        LPDWORD, LPCWSTR, LPCWSTR account, LPCWSTR) {
+    if (scm.exists) {
+        SetLastError(ERROR_SERVICE_EXISTS);
+        return nullptr;
+    }
+    scm = {true, binary, type, start, account != nullptr, scm.created + 1, scm.changed, scm.deleted};
+    return kService;
+}
+SC_HANDLE WINAPI OpenOne(SC_HANDLE, LPCWSTR name, DWORD) {
+    if (!scm.exists || std::wstring(name) != RestartService::kServiceName) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    return kService;
+}
+BOOL WINAPI Change(SC_HANDLE, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR, LPDWORD, LPCWSTR,
+                   LPCWSTR account, LPCWSTR, LPCWSTR) {
+    scm.type = type, scm.start = start, scm.binary = binary, scm.accountNamed = account != nullptr;
+    ++scm.changed;
+    return TRUE;
+}
+BOOL WINAPI Delete(SC_HANDLE) {
+    scm.exists = false;
+    ++scm.deleted;
+    return TRUE;
+}
+BOOL WINAPI CloseOne(SC_HANDLE) { return TRUE; }
+}  // namespace
+
+TEST(RestartService, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereTheStarterIs) {
+    ApiOverride<decltype(RestartService::api.OpenSCManagerW)> manager(RestartService::api.OpenSCManagerW, OpenManager);
+    ApiOverride<decltype(RestartService::api.CreateServiceW)> create(RestartService::api.CreateServiceW, Create);
+    ApiOverride<decltype(RestartService::api.OpenServiceW)> open(RestartService::api.OpenServiceW, OpenOne);
+    ApiOverride<decltype(RestartService::api.ChangeServiceConfigW)> change(RestartService::api.ChangeServiceConfigW,
+                                                                           Change);
+    ApiOverride<decltype(RestartService::api.DeleteService)> remove(RestartService::api.DeleteService, Delete);
+    ApiOverride<decltype(RestartService::api.CloseServiceHandle)> close(RestartService::api.CloseServiceHandle,
+                                                                        CloseOne);
+    scm = ServiceRecord();
+    const std::wstring starter = L"C:\\Program Files (x86)\\Tarvex ActiveX\\TarvexRegisterAtRestart.exe";
+    EXPECT_EQ(RestartService::Cancel(), 0u) << "nothing arranged is nothing to take away";
+    EXPECT_EQ(RestartService::Arrange(starter), 0u);
+    EXPECT_EQ(scm.binary, L"\"" + starter + L"\"") << "unquoted, C:\\Program.exe would run as SYSTEM";
+    EXPECT_EQ(scm.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(scm.start, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_FALSE(scm.accountNamed) << "no account: LocalSystem";
+    EXPECT_EQ(RestartService::Arrange(starter), 0u);
+    EXPECT_EQ(scm.created, 1) << "a second arrangement replaces the first, never adds one";
+    EXPECT_EQ(scm.changed, 1);
+    EXPECT_EQ(scm.binary, L"\"" + starter + L"\"");
+    EXPECT_EQ(RestartService::Cancel(), 0u);
+    EXPECT_FALSE(scm.exists);
 }

@@ -1,6 +1,7 @@
 // A stand-in for the Tarvex ActiveX control, TVex.DLL, so that the real
-// registration tool has something to register. The build makes three of them
-// from this file; TVEX_STANDIN picks how DllRegisterServer behaves:
+// registration tool has something to register. The build makes several of
+// them from this file; TVEX_STANDIN picks how DllRegisterServer behaves, and
+// TVEX_STANDIN_CLSID2, where defined, names a second class that it registers:
 //   TVEX_STANDIN_GOOD       registers the control's CLSID and returns S_OK
 //   TVEX_STANDIN_FAIL       changes nothing and returns a failure
 //   TVEX_STANDIN_CRASH      dies of an access violation
@@ -30,7 +31,12 @@ namespace {
 
 #define TVEX_WIDEN2(text) L##text
 #define TVEX_WIDEN(text) TVEX_WIDEN2(text)
-const std::wstring kClassKey = std::wstring(L"CLSID\\") + TVEX_WIDEN(TVEX_STANDIN_CLSID);
+const std::wstring kClassKeys[] = {
+    std::wstring(L"CLSID\\") + TVEX_WIDEN(TVEX_STANDIN_CLSID),
+#ifdef TVEX_STANDIN_CLSID2
+    std::wstring(L"CLSID\\") + TVEX_WIDEN(TVEX_STANDIN_CLSID2),
+#endif
+};
 
 HMODULE thisModule = nullptr;
 
@@ -61,22 +67,28 @@ std::wstring ModulePath() {
     return std::wstring(path, length);
 }
 
-// The entries a real in-process control writes for itself.
+// The entries a real in-process control writes for itself, for each of its classes.
 HRESULT RegisterClass() {
-    UniqueKey classKey = CreateKey(HKEY_CLASSES_ROOT, kClassKey);
-    if (!classKey || !SetText(classKey.get(), nullptr, L"Tarvex ActiveX control (stand-in)"))
-        return SELFREG_E_CLASS;
-    UniqueKey serverKey = CreateKey(classKey.get(), L"InprocServer32");
-    if (!serverKey || !SetText(serverKey.get(), nullptr, ModulePath()) ||
-        !SetText(serverKey.get(), L"ThreadingModel", L"Apartment"))
-        return SELFREG_E_CLASS;
+    for (const std::wstring& key : kClassKeys) {
+        UniqueKey classKey = CreateKey(HKEY_CLASSES_ROOT, key);
+        if (!classKey || !SetText(classKey.get(), nullptr, L"Tarvex ActiveX control (stand-in)"))
+            return SELFREG_E_CLASS;
+        UniqueKey serverKey = CreateKey(classKey.get(), L"InprocServer32");
+        if (!serverKey || !SetText(serverKey.get(), nullptr, ModulePath()) ||
+            !SetText(serverKey.get(), L"ThreadingModel", L"Apartment"))
+            return SELFREG_E_CLASS;
+    }
     return S_OK;
 }
 
 HRESULT UnregisterClass() {
-    ::RegDeleteKeyW(HKEY_CLASSES_ROOT, (kClassKey + L"\\InprocServer32").c_str());
-    const LONG result = ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kClassKey.c_str());
-    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK : SELFREG_E_CLASS;
+    HRESULT outcome = S_OK;
+    for (const std::wstring& key : kClassKeys) {
+        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, (key + L"\\InprocServer32").c_str());
+        const LONG result = ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+        if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) outcome = SELFREG_E_CLASS;
+    }
+    return outcome;
 }
 
 }  // namespace

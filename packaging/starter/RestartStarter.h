@@ -1,0 +1,28 @@
+// The starter behind the one-shot service that the package arranges when
+// TVex.DLL is replaced only at the next restart: at that restart, as SYSTEM
+// and before anyone logs on, it runs the installed program beside it once,
+// bounded in time, writes what came of it as an event (with the program's
+// log), and deletes its service, so that it never runs again.
+#pragma once
+
+#include <windows.h>
+
+namespace RestartStarter {
+
+// Hands this process to the service control manager; returns when the
+// service has stopped. Started any other way, it says so and returns 1.
+int RunAsService();
+
+// The Windows entry points this module calls; tests swap single entries.
+struct Api {
+    decltype(&::StartServiceCtrlDispatcherW) StartServiceCtrlDispatcherW;
+    decltype(&::RegisterServiceCtrlHandlerW) RegisterServiceCtrlHandlerW;
+    decltype(&::SetServiceStatus) SetServiceStatus;
+    decltype(&::GetModuleFileNameW) GetModuleFileNameW;
+    decltype(&::RegisterEventSourceW) RegisterEventSourceW;
+    decltype(&::ReportEventW) ReportEventW;
+    decltype(&::DeregisterEventSource) DeregisterEventSource;
+};
+extern Api api;
+
+}  // namespace RestartStarter
