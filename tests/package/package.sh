@@ -145,7 +145,9 @@ expect_rolled_back() {
 # earlier builds have product codes of their own.
 installed_products() {
     local code codes listing
-    # The key is in every prefix: a query that fails says nothing about the products.
+    # A prefix where nothing was ever installed has no such key: no products.
+    reg_key_exists "$UNINSTALL_KEY" || return 0
+    # Once it is there, a query that fails says nothing about the products.
     listing=$(wine_call reg query "$UNINSTALL_KEY" /reg:32 2>&1) ||
         { echo "    reg query $UNINSTALL_KEY failed: $listing" >&2; return 1; }
     # No uninstall entry with a product code at all is an answer: none.
