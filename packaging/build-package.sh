@@ -23,11 +23,13 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 wxs=$here/TarvexActiveX.wxs
 version='' actions='' starter='' finish=yes
-# The last release before versions rose with every release; FindRelatedProducts
-# sees it as 1.2.0.
-DEPLOYED_VERSION=1.2.0
+# The last release before versions rose with every release: its program's
+# file version, and its ProductVersion as FindRelatedProducts compares it.
+DEPLOYED_VERSION=1.2.0.7 DEPLOYED_PRODUCT_VERSION=1.2.0
 
 die() { echo "build-package: $*" >&2; exit 1; }
+# above A B: version A is above version B, field by field.
+above() { [ "$1" != "$2" ] && [ "$(printf '%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$1" ]; }
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -119,8 +121,10 @@ else
     [[ "$version" =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] ||
         die "the version $version is no release number A.B.0.NNNN (releases are numbered by the last field)"
     product_version=$major.$minor.$release next_version=$major.$minor.$((release + 1))
-    # Three fields compared, as FindRelatedProducts compares them.
-    [ "$(printf '%s\n' "$DEPLOYED_VERSION" "$major.$minor.$release" | sort -V | tail -n 1)" != "$DEPLOYED_VERSION" ] ||
+    # The program's file version must rise, or the file versioning rules keep
+    # the deployed program; and the ProductVersion, or FindRelatedProducts
+    # (three fields) does not see the deployed product as earlier.
+    above "$version" "$DEPLOYED_VERSION" && above "$product_version" "$DEPLOYED_PRODUCT_VERSION" ||
         die "the version $version (ProductVersion $product_version) is not above the deployed 1.2.0.7: the PCs that have it would keep it; raise the release number"
 fi
 

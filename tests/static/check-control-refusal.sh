@@ -5,7 +5,8 @@
 # an earlier one: a text file, a DLL of the other architecture, a program, a
 # DLL without DllRegisterServer, one without a file version. The tests'
 # versioned stand-in, GOOD_DLL, is taken. The DLLs that must be refused are
-# made here with the mingw-w64 compilers, from a few lines of C.
+# made here with the mingw-w64 compilers, from a few lines of C. It refuses
+# as well a version that would not reach the PCs with the deployed 1.2.0.7.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/static/checks.sh
@@ -37,20 +38,23 @@ control() {
     "$target-w64-mingw32-gcc" -shared -o "$WORK/$name.dll" "$WORK/$name.c" "${objects[@]}"
 }
 
-# build CONTROL: build-package.sh's exit code, its message in WORK/message,
-# over an earlier package left at the output path.
+# build CONTROL [OPTION...]: build-package.sh's exit code, its message in
+# WORK/message, over an earlier package left at the output path.
 build() {
+    local control=$1
+    shift
     echo "an earlier package" > "$WORK/out.msi"
-    bash "$BUILD_PACKAGE" --exe "$EXE" --dll "$1" --actions "$ACTIONS" --starter "$STARTER" --company "$COMPANY" --windres "$WINDRES" \
-        --out "$WORK/out.msi" > "$WORK/message" 2>&1
+    bash "$BUILD_PACKAGE" --exe "$EXE" --dll "$control" --actions "$ACTIONS" --starter "$STARTER" --company "$COMPANY" \
+        --windres "$WINDRES" --out "$WORK/out.msi" "$@" > "$WORK/message" 2>&1
 }
 
-# refused NAME FILE REASON: refused with the file's name and the reason, no package left.
+# refused NAME FILE MESSAGE [OPTION...]: refused with that message, no package left.
 refused() {
-    local name=$1 file=$2 reason=$3
-    if build "$file"; then bad "$name: taken as the control"; return; fi
+    local name=$1 file=$2 message=$3
+    shift 3
+    if build "$file" "$@"; then bad "$name: taken"; return; fi
     sed 's/^/    /' "$WORK/message"
-    check "$name: refused, naming the file and why ($reason)" grep -qF -- "refusing $file as the control: $reason" "$WORK/message"
+    check "$name: refused, saying why ($message)" grep -qF -- "$message" "$WORK/message"
     check "$name: no package at the output path" [ ! -e "$WORK/out.msi" ]
 }
 
@@ -60,12 +64,18 @@ control "$other" other-architecture DllRegisterServer DllUnregisterServer versio
     control "$arch" unversioned DllRegisterServer DllUnregisterServer ||
     { echo "FAIL: the mingw-w64 compilers could not make the DLLs to refuse"; exit 1; }
 
-refused "a text file" "$WORK/text.dll" "it is no PE file"
+refused "a text file" "$WORK/text.dll" "refusing $WORK/text.dll as the control: it is no PE file"
 refused "a DLL of the other architecture" "$WORK/other-architecture.dll" \
-    "it is for $other_machine, the package's program for $machine"
-refused "a program" "$EXE" "it is a program, no DLL"
-refused "a DLL without DllRegisterServer" "$WORK/no-register.dll" "it exports no DllRegisterServer"
-refused "a DLL without a file version" "$WORK/unversioned.dll" "it has no file version"
+    "refusing $WORK/other-architecture.dll as the control: it is for $other_machine, the package's program for $machine"
+refused "a program" "$EXE" "refusing $EXE as the control: it is a program, no DLL"
+refused "a DLL without DllRegisterServer" "$WORK/no-register.dll" \
+    "refusing $WORK/no-register.dll as the control: it exports no DllRegisterServer"
+refused "a DLL without a file version" "$WORK/unversioned.dll" \
+    "refusing $WORK/unversioned.dll as the control: it has no file version"
+refused "the deployed version again" "$GOOD" "the version 1.2.0.7 (ProductVersion 1.2.7) is not above the deployed 1.2.0.7" \
+    --version 1.2.0.7
+refused "a version below it" "$GOOD" "is not above the deployed 1.2.0.7" --version 1.1.0.9
+refused "a version numbered in its third field" "$GOOD" "the version 1.2.1.0 is no release number" --version 1.2.1.0
 check "the tests' versioned stand-in is taken" build "$GOOD"
 check "... and makes the package" [ "$(head -c 8 "$WORK/out.msi" | od -An -tx1 | tr -d ' ')" = d0cf11e0a1b11ae1 ]
 checks_summary

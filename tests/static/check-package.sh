@@ -24,8 +24,9 @@ source "$here/checks.sh"
 source "$here/imports.sh"
 
 UPGRADE_CODE='{8C2E6B1A-4F3D-4B7E-9A51-2D6E0C7F3B94}'
-# The last release whose version did not rise with its program; FindRelatedProducts compares 1.2.0.
-DEPLOYED_PRODUCT_VERSION=1.2.0
+# The last release whose version did not rise with its program: its program's
+# file version, and its ProductVersion as FindRelatedProducts compares it.
+DEPLOYED_VERSION=1.2.0.7 DEPLOYED_PRODUCT_VERSION=1.2.0
 SHARED_DLLS='Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
 
 # table NAME: the table's rows, tab-separated, without msiinfo's three header
@@ -73,6 +74,8 @@ check_summary_and_properties() {
         [ "$(prop ProductVersion)" = "${RELEASE:-none}" ]
     check "... above the deployed 1.2.0.7 as FindRelatedProducts compares it ($DEPLOYED_PRODUCT_VERSION)" \
         above "$(prop ProductVersion)" "$DEPLOYED_PRODUCT_VERSION"
+    check "the program's file version is above the deployed program's $DEPLOYED_VERSION, which an update then replaces" \
+        above "$(version_columns "$EXE" | cut -f1)" "$DEPLOYED_VERSION"
     check "UpgradeCode $UPGRADE_CODE" [ "$(prop UpgradeCode)" = "$UPGRADE_CODE" ]
     check "the Restart Manager closes no user's program (MSIRESTARTMANAGERCONTROL Disable)" \
         [ "$(prop MSIRESTARTMANAGERCONTROL)" = Disable ]
