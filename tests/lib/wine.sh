@@ -52,8 +52,10 @@ e2e_init() {
     EXE=$WINEPREFIX/drive_c/Setup/$PROGRAM_TITLE.exe
     system_folder "$KIND" || return 2
     TOOL=$SYSDIR/regsvr32.exe
-    # The system folder's tools that a 64-bit build's runs need in their 64-bit form.
-    SYSTEM_TOOLS="regsvr32.exe reg.exe"
+    # The system folder's tools that a 64-bit build's runs need in their 64-bit
+    # form: the registration tool alone, now that the marker's rollback is our
+    # own DLL's and no package runs reg.exe.
+    SYSTEM_TOOLS="regsvr32.exe"
     # The control registers itself in its own bitness's view; the marker is in the 32-bit one.
     # shellcheck disable=SC2034  # the registry's places that the checks look at
     CLASS_VIEW=/reg:$BITS MARKER_KEY="HKLM\\Software\\$COMPANY\\Tarvex_cl_V4" CLASS_KEY="HKCR\\CLSID\\$CLSID"
