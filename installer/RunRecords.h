@@ -17,19 +17,17 @@ namespace RunRecords {
 // file. Under Wine a program started without them still has the Unix stdout.
 void Open();
 // False until Open found an output to write to.
-extern bool Writing;
+bool Writing();
 
 // "LOG <entry>" for one log entry as the log holds it, without its CR LF.
 void WriteLog(const std::wstring& entry);
-// "ERROR <line>" for each line of an error text; together they form one message.
+// "ERROR <line>" for each line of an error text; together they form one
+// message. A line ends at LF, a CR before it going with it: a lone LF inside
+// a record would cut it in two for whoever reads the records.
 void WriteError(const std::wstring& text);
 // "RESULT <code> <meaning>" for the registration tool's exit code; without a
 // meaning for a code that has none.
 void WriteResult(long exitCode);
-
-// What the registration tool's exit code means, in words; empty for a code
-// that means nothing known.
-std::wstring ExitCodeMeaning(long exitCode);
 
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {

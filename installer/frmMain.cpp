@@ -7,6 +7,7 @@
 #include "RunRecords.h"
 #include "modInstallLog.h"
 #include "common/NumberText.h"
+#include "common/RegistrationTool.h"
 #include "common/RuntimeError.h"
 #include "common/modCommonOsVersion.h"
 #include "common/modCommonRegistryServices.h"
@@ -52,11 +53,12 @@ void WriteMarker() {
 // The tool runs in the system folder: the loader searches the current
 // directory for DLLs it finds nowhere else, and ours may be writable by anyone.
 long RunTool(const std::wstring& commandLine) {
-    const DWORD limitMs = InstallerUi::RunIsSeen ? modCommonShellUtils::kNoTimeLimit : kUnseenToolLimitMinutes * 60000;
+    constexpr DWORD kUnseenLimitMinutes = RegistrationTool::kUnseenLimitMinutes;
+    const DWORD limitMs = InstallerUi::RunIsSeen ? modCommonShellUtils::kNoTimeLimit : kUnseenLimitMinutes * 60000;
     const modCommonShellUtils::WaitOutcome outcome =
         modCommonShellUtils::ShellAndWaitAtMost(commandLine, kMinimizedNoFocus, limitMs, SystemFolder);
     if (outcome.timedOut)
-        AddToLog(L"Registration program did not end within " + DecimalText(kUnseenToolLimitMinutes) + L" minutes");
+        AddToLog(L"Registration program did not end within " + DecimalText(kUnseenLimitMinutes) + L" minutes");
     return outcome.exitCode;
 }
 

@@ -9,10 +9,6 @@
 
 namespace frmMain {
 
-// Where no one sees the run, nobody can answer a dialog that the control's
-// registration code opens: the tool gets this long, then it is ended.
-inline constexpr DWORD kUnseenToolLimitMinutes = 5;
-
 // The 32-bit system folder found by the registration run; empty before it.
 extern std::wstring SystemFolder;
 

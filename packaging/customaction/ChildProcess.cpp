@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include "common/UniqueResource.h"
+#include "common/Utf8Text.h"
 
 #include <vector>
 
@@ -23,16 +24,6 @@ constexpr DWORD kPipeBytes = 64 * 1024;
 constexpr DWORD kPollMs = 50;
 // Ending a process is asynchronous; it is normally gone at once.
 constexpr DWORD kTerminationWaitMs = 5000;
-
-std::wstring FromUtf8(const std::string& bytes) {
-    if (bytes.empty()) return {};
-    const int count = static_cast<int>(bytes.size());
-    const int needed = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, nullptr, 0);
-    if (needed <= 0) return {};
-    std::wstring text(static_cast<std::size_t>(needed), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, &text[0], needed);
-    return text;
-}
 
 // Cuts the bytes that arrive into lines: LF ends one, a CR before it goes.
 class LineSplitter {

@@ -4,7 +4,6 @@
 // impersonated, they run as SYSTEM; they read what they need from
 // CustomActionData, log what they did, and fail the installation only where
 // the installation must not stand.
-#include "ChildProcess.h"
 #include "MarkerRollback.h"
 #include "MsiSession.h"
 #include "PendingRename.h"
@@ -19,31 +18,23 @@
 
 namespace {
 
-std::wstring FileName(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
+using ProgramRecords::FileName;
 
 // Runs the EXE that CustomActionData names, without arguments; its records go
 // into msiexec's log as they come. Any end but exit code 0 fails the
 // installation, with the program's own reason as the installer's error.
 UINT RunProgram(MSIHANDLE session) {
     const std::wstring exe = MsiSession::CustomActionData(session);
-    const std::wstring program = FileName(exe);
     if (exe.empty()) {
         MsiSession::ShowError(session, L"The package names no program to run (CustomActionData is empty).");
         return ERROR_INSTALL_FAILURE;
     }
     MsiSession::Log(session, L"running " + exe);
-    ProgramRecords::Collector records;
-    const ChildProcess::Outcome outcome = ChildProcess::RunCollectingLines(
-        L"\"" + exe + L"\"", ProgramRecords::kProgramLimitMinutes * 60000, [&](const std::wstring& line) {
-            records.Add(line);
-            MsiSession::Log(session, line);
-        });
-    MsiSession::Log(session, ProgramRecords::OutcomeText(program, outcome));
-    if (outcome.end == ChildProcess::End::Exited && outcome.code == 0) return ERROR_SUCCESS;
-    MsiSession::ShowError(session, records.FailureMessage(program, outcome));
+    const ProgramRecords::ProgramRun run =
+        ProgramRecords::RunProgram(exe, [&](const std::wstring& line) { MsiSession::Log(session, line); });
+    MsiSession::Log(session, ProgramRecords::OutcomeText(run.program, run.outcome));
+    if (run.Succeeded()) return ERROR_SUCCESS;
+    MsiSession::ShowError(session, run.Conclusion());
     return ERROR_INSTALL_FAILURE;
 }
 
@@ -54,7 +45,8 @@ UINT RemoveMarker(MSIHANDLE session) {
     const std::wstring keyPath = MsiSession::CustomActionData(session);
     const wchar_t* said = L"the marker could not be removed";
     switch (MarkerRollback::RemoveMarker(keyPath)) {
-    case MarkerRollback::Outcome::NoKey: said = L"no marker to remove"; break;
+    case MarkerRollback::Outcome::NoKey:
+    case MarkerRollback::Outcome::NoMarker: said = L"no marker to remove"; break;
     case MarkerRollback::Outcome::ValueRemovedKeyKept: said = L"marker removed; its key holds other values and stays"; break;
     case MarkerRollback::Outcome::KeyRemoved: said = L"marker and its key removed"; break;
     case MarkerRollback::Outcome::Failed: break;
@@ -90,10 +82,14 @@ UINT ArrangeAtRestart(MSIHANDLE session) {
 // Takes away a registration arranged for the next restart: the rollback of
 // the arrangement, and the product's removal. Its result changes nothing.
 UINT CancelAtRestart(MSIHANDLE session) {
-    const DWORD error = RestartService::Cancel();
-    MsiSession::Log(session, error ? L"the registration at the next restart could not be taken away (error " +
-                                         std::to_wstring(error) + L")"
-                                   : L"no registration is arranged for the next restart");
+    const RestartService::Cancelled cancelled = RestartService::Cancel();
+    if (cancelled.error)
+        MsiSession::Log(session, L"the registration at the next restart could not be taken away (error " +
+                                     std::to_wstring(cancelled.error) + L")");
+    else if (cancelled.wasArranged)
+        MsiSession::Log(session, L"the registration arranged for the next restart is taken away");
+    else
+        MsiSession::Log(session, L"no registration is arranged for the next restart");
     return ERROR_SUCCESS;
 }
 

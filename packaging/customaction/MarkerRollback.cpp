@@ -44,7 +44,8 @@ Outcome RemoveMarker(const std::wstring& keyPath) {
     if (opened == ERROR_FILE_NOT_FOUND) return Outcome::NoKey;
     if (opened != ERROR_SUCCESS) return Outcome::Failed;
     const LONG deleted = api.RegDeleteValueW(key.get(), kMarkerValue);
-    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return Outcome::Failed;
+    if (deleted == ERROR_FILE_NOT_FOUND) return Outcome::NoMarker;
+    if (deleted != ERROR_SUCCESS) return Outcome::Failed;
     const bool empty = IsEmpty(key.get());
     key.reset();
     if (!empty) return Outcome::ValueRemovedKeyKept;

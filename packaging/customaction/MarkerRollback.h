@@ -9,12 +9,14 @@
 
 namespace MarkerRollback {
 
-enum class Outcome { NoKey, ValueRemovedKeyKept, KeyRemoved, Failed };
+// NoKey and NoMarker: there was nothing to remove, and nothing was touched.
+enum class Outcome { NoKey, NoMarker, ValueRemovedKeyKept, KeyRemoved, Failed };
 
 inline constexpr wchar_t kMarkerValue[] = L"Registered";
 
 // Removes the marker value under HKLM\<keyPath> in the 32-bit registry view,
-// then the key itself when it holds no other value and no subkey.
+// then the key itself when it holds no other value and no subkey. A key
+// without the marker is left as it is: the program made none of it.
 Outcome RemoveMarker(const std::wstring& keyPath);
 
 // The Windows entry points this module calls; tests swap single entries.

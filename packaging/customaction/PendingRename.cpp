@@ -40,16 +40,23 @@ std::vector<std::wstring> Strings(const std::wstring& data) {
     return strings;
 }
 
-// The value's data; empty when it is absent or no multi-string.
+// The value's data; empty when it is absent or no multi-string. Windows
+// Installer and other setups add to the value while we read it: a value
+// that grew since its size was asked for is read again, into its new size.
 std::wstring ValueData(HKEY key, const wchar_t* name) {
+    constexpr int kReads = 8;
     DWORD type = 0, bytes = 0;
-    if (api.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_MULTI_SZ)
-        return {};
-    std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (api.RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes) != ERROR_SUCCESS)
-        return {};
-    data.resize(bytes / sizeof(wchar_t));
-    return data;
+    LONG read = api.RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    for (int i = 0; i < kReads && (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) && type == REG_MULTI_SZ; ++i) {
+        std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
+        bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+        read = api.RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes);
+        if (read == ERROR_SUCCESS && type == REG_MULTI_SZ) {
+            data.resize(bytes / sizeof(wchar_t));
+            return data;
+        }
+    }
+    return {};
 }
 
 }  // namespace

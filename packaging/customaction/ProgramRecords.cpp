@@ -66,4 +66,26 @@ std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcom
     return program + L" ended, but its exit code could not be read.";
 }
 
+std::wstring FileName(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring ProgramRun::Conclusion() const {
+    return Succeeded() ? OutcomeText(program, outcome) : records.FailureMessage(program, outcome);
+}
+
+ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine) {
+    ProgramRun run;
+    run.program = FileName(exe);
+    // Quoted: the path holds blanks ("C:\Program Files (x86)\..."), and
+    // unquoted, process creation would try "C:\Program.exe" first.
+    run.outcome = ChildProcess::RunCollectingLines(L"\"" + exe + L"\"", kProgramLimitMinutes * 60000,
+                                                   [&](const std::wstring& line) {
+                                                       run.records.Add(line);
+                                                       if (onLine) onLine(line);
+                                                   });
+    return run;
+}
+
 }  // namespace ProgramRecords

@@ -34,4 +34,23 @@ private:
 // How the program's run ended, as one sentence: "X.exe ended with exit code 1."
 std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcome& outcome);
 
+// The last part of a path: the file's name.
+std::wstring FileName(const std::wstring& path);
+
+// One run of the installed program, as the custom action and the starter run it.
+struct ProgramRun {
+    std::wstring program;  // the EXE's name
+    ChildProcess::Outcome outcome;
+    Collector records;
+
+    bool Succeeded() const { return outcome.end == ChildProcess::End::Exited && outcome.code == 0; }
+    // OutcomeText where it succeeded, else the installer's error (Collector::FailureMessage).
+    std::wstring Conclusion() const;
+};
+
+// Runs the EXE at that path without arguments, bounded by kProgramLimitMinutes,
+// its records gathered; each line of its output is handed to onLine as well,
+// where there is one.
+ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine = nullptr);
+
 }  // namespace ProgramRecords

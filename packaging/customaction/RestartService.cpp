@@ -44,17 +44,18 @@ DWORD Arrange(const std::wstring& starter) {
     return error == ERROR_SERVICE_EXISTS ? Reconfigure(manager.get(), commandLine) : error;
 }
 
-DWORD Cancel() {
+Cancelled Cancel() {
     const UniqueService manager(api.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return GetLastError();
+    if (!manager) return {false, GetLastError()};
     const UniqueService service(api.OpenServiceW(manager.get(), kServiceName, DELETE));
     if (!service) {
         const DWORD error = GetLastError();
-        return error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : error;
+        return {false, error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : error};
     }
-    if (api.DeleteService(service.get())) return 0;
+    if (api.DeleteService(service.get())) return {true, 0};
+    // One marked for deletion already goes once its last handle is closed.
     const DWORD error = GetLastError();
-    return error == ERROR_SERVICE_MARKED_FOR_DELETE ? 0 : error;
+    return {false, error == ERROR_SERVICE_MARKED_FOR_DELETE ? 0 : error};
 }
 
 }  // namespace RestartService

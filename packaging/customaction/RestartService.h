@@ -20,8 +20,13 @@ std::wstring CommandLine(const std::wstring& starter);
 // Arranges for the starter to run at the next start; one already arranged is
 // set up anew, never a second added. 0, or the system's error.
 DWORD Arrange(const std::wstring& starter);
-// Takes the arrangement away; none there is no error. 0, or the system's error.
-DWORD Cancel();
+// What Cancel did: took an arrangement away, found none, or failed with the system's error.
+struct Cancelled {
+    bool wasArranged;
+    DWORD error;
+};
+// Takes the arrangement away; none there is no error.
+Cancelled Cancel();
 
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {

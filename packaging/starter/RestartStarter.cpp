@@ -1,7 +1,6 @@
 #include "RestartStarter.h"
 
 #include "common/UniqueResource.h"
-#include "packaging/customaction/ChildProcess.h"
 #include "packaging/customaction/ProgramRecords.h"
 #include "packaging/customaction/RestartService.h"
 
@@ -56,18 +55,10 @@ void WriteEvent(const std::wstring& text, bool failed) {
 
 // Runs the program beside this one once; true when it ended with 0.
 bool RunProgramOnce() {
-    const std::wstring program = OwnFolder() + L"\\" + kProgram;
-    ProgramRecords::Collector records;
-    const ChildProcess::Outcome outcome =
-        ChildProcess::RunCollectingLines(L"\"" + program + L"\"", ProgramRecords::kProgramLimitMinutes * 60000,
-                                         [&records](const std::wstring& line) { records.Add(line); });
-    const bool succeeded = outcome.end == ChildProcess::End::Exited && outcome.code == 0;
+    const ProgramRecords::ProgramRun run = ProgramRecords::RunProgram(OwnFolder() + L"\\" + kProgram);
     // Its own event holds the program's log too: one event tells the restart's whole story.
-    WriteEvent(L"Registration after the restart: " +
-                   (succeeded ? ProgramRecords::OutcomeText(kProgram, outcome) : records.FailureMessage(kProgram, outcome)) +
-                   L"\r\n\r\n" + records.Log(),
-               !succeeded);
-    return succeeded;
+    WriteEvent(L"Registration after the restart: " + run.Conclusion() + L"\r\n\r\n" + run.records.Log(), !run.Succeeded());
+    return run.Succeeded();
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {

@@ -8,7 +8,8 @@
 #             fixture), with the good control and a program that poses as
 #             1.2.0.7 (this build's, its version resource rewritten)
 #   good      this package with the good control (1.0.0.1), fail with the
-#             failing one (9.9.9.9), both of this version
+#             failing one (9.9.9.9), unloadable with the one that can't be
+#             loaded (1.0.0.1), all of this version
 #   later     the next release (the last field plus one) with the second good
 #             control (2.0.0.0)
 #   late_failure  later, with a deferred step that fails at the end, after
@@ -45,7 +46,7 @@ add_dependencies(deployed_program ${TARVEX_PRODUCT_TARGET})
 tarvex_add_package(test_package_deployed ${TEST_PACKAGES}/deployed.msi ${DEPLOYED_EXE} ${STANDINS}/good/TVex.DLL
                    WXS ${PACKAGE_SUITE_DIR}/fixtures/TarvexActiveX-1.2.0.7.wxs
                    DEPENDS tvex_standin_good deployed_program OPTIONS --as-wixl-writes)
-foreach(control good fail)
+foreach(control good fail unloadable)
     tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi ${TARVEX_PRODUCT_EXE}
                        ${STANDINS}/${control}/TVex.DLL DEPENDS tvex_standin_${control})
 endforeach()

@@ -28,11 +28,6 @@ version_at_most() { [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -le "$4" 
 # expect_in TEXT WHAT LINE: LINE stands, whole, in TEXT.
 expect_in() { grep -qxF -- "$3" <<< "$1" && ok "$2" || bad "$2: no line '$3'"; }
 
-# has_flag HEX BIT: the bit is set in the hexadecimal field.
-has_flag() { (( 16#$1 & $2 )); }
-
-no_seh_registration() { ! grep -qE ',%fs:(0x0)?$' <<< "$CODE"; }
-
 # map_address MAP SYMBOL: the symbol's address in the link map.
 map_address() { awk -v name="$2" '$1 ~ /^0x/ && $2 == name { print $1; exit }' "$1"; }
 
@@ -112,18 +107,7 @@ main() {
     fi
 
     # ---- hardening (CODE: the disassembly)
-    local flags
-    CODE=$("$OBJDUMP" -d "$exe")
-    flags=$(header_field DllCharacteristics)
-    check "DllCharacteristics $flags: NX_COMPAT (DEP)" has_flag "$flags" 0x100
-    check "DllCharacteristics $flags: DYNAMIC_BASE (ASLR)" has_flag "$flags" 0x40
-    if [ "$arch" = X86 ]; then
-        check "DllCharacteristics $flags: NO_SEH" has_flag "$flags" 0x400
-        # With NO_SEH, Windows would refuse a handler the EXE registered itself.
-        check "no SEH handler registered (no store to %fs:0)" no_seh_registration
-    else
-        check "DllCharacteristics $flags: HIGH_ENTROPY_VA" has_flag "$flags" 0x20
-    fi
+    check_hardening "$OBJDUMP" "$exe"
     [ "$NAME" != TarvexActiveXInstaller ] || check_stack_protector "${5:-${exe%.exe}.map}"
 
     # ---- version information and manifest

@@ -284,22 +284,23 @@ check_payloads() {
 # Our custom actions' DLL: the Binary stream is the build's, of the program's
 # architecture; it exports the entries the actions call and imports only
 # what Windows takes from its system folder, plus msi.dll, which Windows
-# Installer has loaded.
+# Installer has loaded; it runs as SYSTEM, as hardened as the program. (It
+# has no resources and no entry point of ours: the program's version,
+# manifest and stack guard have no counterpart in it.) Each is read off the
+# stream, as Windows Installer runs it.
 check_actions_dll() {
-    local stream exports imports dlls dll offenders="" entry objdump format
-    stream=$(mktemp)
+    local stream=$TABLES/Binary.TarvexActions exports imports dlls dll offenders="" entry objdump format
     msiinfo extract "$PKG" Binary.TarvexActions > "$stream" 2>/dev/null
     check "the Binary stream TarvexActions is the build's DLL, byte for byte ($ACTIONS)" cmp -s "$stream" "$ACTIONS"
-    rm -f "$stream"
     objdump=${WINDRES%windres}objdump
     format=$("$objdump" -f "$EXE" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)
     check "... of the program's architecture ($format)" \
-        [ "$("$objdump" -f "$ACTIONS" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)" = "$format" ]
-    exports=$("$objdump" -p "$ACTIONS" 2>/dev/null | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
+        [ "$("$objdump" -f "$stream" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)" = "$format" ]
+    exports=$("$objdump" -p "$stream" 2>/dev/null | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
     for entry in RollbackMarker RunInstalledProgram ArrangeRegistrationAtRestart CancelRegistrationAtRestart; do
         check "... exports $entry by its plain name" grep -qw "$entry" <<< "$exports"
     done
-    imports=$(imports_of "$objdump" "$ACTIONS")
+    imports=$(imports_of "$objdump" "$stream")
     dlls=$(awk '{ print $1 }' <<< "$imports" | sort -uf | tr '\n' ' ')
     for dll in $dlls; do
         [ "${dll,,}" = msi.dll ] || is_known_dll "$dll" || offenders+="$dll "
@@ -309,6 +310,7 @@ check_actions_dll() {
         offenders=$(xp_offenders "$imports")
         check "... and nothing that Windows XP SP3 lacks${offenders:+: $offenders}" [ -z "$offenders" ]
     fi
+    check_hardening "$objdump" "$stream"
 }
 
 check_package() {
@@ -373,6 +375,9 @@ breakages() {
         foreign-actions-stream \
         "stream $DLL" \
         'FAIL: the Binary stream TarvexActions is the build' \
+        unhardened-actions \
+        "stream $UNHARDENED_ACTIONS" \
+        "FAIL: $UNHARDENED_FLAG" \
         restart-allowed \
         "DELETE FROM Property WHERE Property = 'REBOOT'" \
         'FAIL: the installation never restarts the PC' \
@@ -382,6 +387,25 @@ breakages() {
         arrangement-before-earlier-removal \
         "UPDATE InstallExecuteSequence SET Sequence = 6000 WHERE Action = 'ArrangeRegistrationAtRestart'" \
         'FAIL: the registration after a restart is arranged after that removal'
+}
+
+# unhardened_copy DLL OUT: a copy of the DLL that lacks NO_SEH (32-bit) or
+# HIGH_ENTROPY_VA (64-bit) in its header, into UNHARDENED_ACTIONS, and the
+# check that finds it so into UNHARDENED_FLAG.
+unhardened_copy() {
+    local pe at flags bit name
+    pe=$(od -An -tu4 -j 60 -N 4 "$1" | tr -d ' ')
+    # DllCharacteristics: 70 bytes into the optional header, after the 24 of the PE signature and file header.
+    at=$((pe + 24 + 70))
+    flags=$(od -An -tu2 -j "$at" -N 2 "$1" | tr -d ' ')
+    if [ "$(od -An -tx2 -j $((pe + 24)) -N 2 "$1" | tr -d ' ')" = 010b ]; then bit=0x400 name=NO_SEH
+    else bit=0x20 name=HIGH_ENTROPY_VA; fi
+    flags=$((flags & ~bit))
+    UNHARDENED_FLAG="DllCharacteristics $(printf '%08x' "$flags"): $name"
+    cp "$1" "$2" &&
+        printf "$(printf '\\%03o\\%03o' $((flags & 255)) $((flags >> 8)))" |
+        dd of="$2" bs=1 seek="$at" conv=notrunc status=none
+    UNHARDENED_ACTIONS=$2
 }
 
 # check_one_breakage NAME CHANGE EXPECTED ARG...: breaks a copy of the package
@@ -409,6 +433,7 @@ check_broken() {
     local work=$8 name change expected status=0 running=()
     mkdir -p "$work"
     DLL=$3
+    unhardened_copy "$6" "$work/unhardened-actions.dll" || { echo "FAIL: could not patch a copy of $6"; return 1; }
     while IFS=$'\t' read -r name change expected; do
         check_one_breakage "$name" "$change" "$expected" "$@" > "$work/$name.report" 2>&1 &
         running+=($!)

@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -287,6 +288,10 @@ TEST(MarkerRollback, TheMarkerGoesAndItsKeyOnlyWhenNothingElseIsInIt) {
     using MarkerRollback::Outcome;
     DeleteTree(kScratch);
     EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::NoKey);
+    SetText(kKeyPath, L"Other");
+    DeleteValue(kKeyPath, L"Other");
+    EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::NoMarker);
+    EXPECT_TRUE(KeyExists(kKeyPath)) << "a key without the marker is not the program's to take";
 
     SetText(kKeyPath, L"Registered");
     SetText(kKeyPath, L"Other");
@@ -301,6 +306,7 @@ TEST(MarkerRollback, TheMarkerGoesAndItsKeyOnlyWhenNothingElseIsInIt) {
     EXPECT_TRUE(KeyExists(kScratch)) << "only the marker's own key goes";
 
     SetText(kKeyPath + L"\\Sub", L"Value");
+    SetText(kKeyPath, L"Registered");
     EXPECT_EQ(MarkerRollback::RemoveMarker(kKeyPath), Outcome::ValueRemovedKeyKept) << "a subkey keeps the key";
     DeleteTree(kScratch);
 }
@@ -354,8 +360,9 @@ TEST(PendingRename, OnlyARenameOntoThePathCountsWhateverItsPrefixOrCase) {
 }
 
 namespace {
-// The Session Manager's values as the test sets them.
-std::wstring renames, renames2;
+// The Session Manager's values as the test sets them; growth is added to
+// the first right after its size was asked for, as another setup would.
+std::wstring renames, renames2, growth;
 HKEY const kSessionManager = reinterpret_cast<HKEY>(0x5E55);
 LONG WINAPI OpenSessionManager(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY key) {
     *key = kSessionManager;
@@ -366,7 +373,11 @@ LONG WINAPI QueryRenames(HKEY, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     if (value.empty()) return ERROR_FILE_NOT_FOUND;
     *type = REG_MULTI_SZ;
     const DWORD needed = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (data && *bytes < needed) return ERROR_MORE_DATA;
+    if (!data && &value == &renames) renames += std::exchange(growth, std::wstring());
+    if (data && *bytes < needed) {
+        *bytes = needed;
+        return ERROR_MORE_DATA;
+    }
     if (data) std::memcpy(data, value.data(), needed);
     *bytes = needed;
     return ERROR_SUCCESS;
@@ -379,13 +390,23 @@ TEST(PendingRename, EitherValueOfTheSessionManagerMayHoldTheReplacement) {
     ApiOverride<decltype(PendingRename::api.RegQueryValueExW)> query(PendingRename::api.RegQueryValueExW, QueryRenames);
     ApiOverride<decltype(PendingRename::api.RegCloseKey)> close(PendingRename::api.RegCloseKey, CloseSessionManager);
     using namespace std::string_literals;
-    const std::wstring onto = L"\\??\\C:\\W\\msi1.tmp\0!\\??\\C:\\W\\TVex.DLL\0\0"s;
-    renames.clear(), renames2.clear();
-    EXPECT_FALSE(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"));
-    renames2 = onto;
-    EXPECT_TRUE(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"));
-    renames = onto, renames2.clear();
-    EXPECT_TRUE(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"));
+    const std::wstring onto = L"\\??\\C:\\W\\msi1.tmp\0!\\??\\C:\\W\\TVex.DLL\0"s;
+    const std::wstring other = L"\\??\\C:\\W\\msi2.tmp\0!\\??\\C:\\W\\Other.dll\0"s;
+    struct Case {
+        std::wstring first, second, growth;
+        bool pending;
+    };
+    const Case cases[] = {
+        {L"", L"", L"", false},
+        {L"", onto, L"", true},
+        {onto, L"", L"", true},
+        {other, L"", L"", false},
+        {other, L"", onto, true},  // grown between the two reads of it
+    };
+    for (const Case& c : cases) {
+        renames = c.first, renames2 = c.second, growth = c.growth;
+        EXPECT_EQ(PendingRename::IsPendingReplacement(L"C:\\W\\TVex.DLL"), c.pending) << c.first.size() << " " << c.growth.size();
+    }
 }
 
 namespace {
@@ -441,7 +462,9 @@ TEST(RestartService, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereThe
                                                                         CloseOne);
     scm = ServiceRecord();
     const std::wstring starter = L"C:\\Program Files (x86)\\Tarvex ActiveX\\TarvexRegisterAtRestart.exe";
-    EXPECT_EQ(RestartService::Cancel(), 0u) << "nothing arranged is nothing to take away";
+    const RestartService::Cancelled none = RestartService::Cancel();
+    EXPECT_EQ(none.error, 0u) << "nothing arranged is nothing to take away";
+    EXPECT_FALSE(none.wasArranged);
     EXPECT_EQ(RestartService::Arrange(starter), 0u);
     EXPECT_EQ(scm.binary, L"\"" + starter + L"\"") << "unquoted, C:\\Program.exe would run as SYSTEM";
     EXPECT_EQ(scm.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
@@ -451,6 +474,8 @@ TEST(RestartService, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereThe
     EXPECT_EQ(scm.created, 1) << "a second arrangement replaces the first, never adds one";
     EXPECT_EQ(scm.changed, 1);
     EXPECT_EQ(scm.binary, L"\"" + starter + L"\"");
-    EXPECT_EQ(RestartService::Cancel(), 0u);
+    const RestartService::Cancelled cancelled = RestartService::Cancel();
+    EXPECT_EQ(cancelled.error, 0u);
+    EXPECT_TRUE(cancelled.wasArranged);
     EXPECT_FALSE(scm.exists);
 }

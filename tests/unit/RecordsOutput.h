@@ -20,8 +20,10 @@ public:
         type_ = fileType;
         RunRecords::Open();
     }
+    // Started without standard handles, the program writes no records.
     ~RecordsOutput() {
-        RunRecords::Writing = false;
+        flags_ = 0;
+        RunRecords::Open();
         active() = nullptr;
     }
     RecordsOutput(const RecordsOutput&) = delete;

@@ -1,4 +1,5 @@
 #include "RecordsOutput.h"
+#include "common/RegistrationTool.h"
 #include "installer/RunRecords.h"
 
 #include <gtest/gtest.h>
@@ -31,14 +32,16 @@ TEST(RunRecords, RecordsAreUtf8LinesAndAnErrorTextIsOneRecordALine) {
     RecordsOutput output;
     RunRecords::WriteLog(L"07.12.2026 11:22:33: Using C:\\Windows\\Sys\u00dfWOW64\\\u65e5\u672c\\TVex.DLL");
     RunRecords::WriteError(L"Can't find Tarvex DLL !\r\n\r\nPlease contact X");
+    RunRecords::WriteError(L"a lone\nline feed\r\nends a line too");
     RunRecords::WriteResult(0);
     const std::vector<std::string> expected = {
         "LOG 07.12.2026 11:22:33: Using C:\\Windows\\Sys\xc3\x9fWOW64\\\xe6\x97\xa5\xe6\x9c\xac\\TVex.DLL",
-        "ERROR Can't find Tarvex DLL !", "ERROR ", "ERROR Please contact X", "RESULT 0"};
+        "ERROR Can't find Tarvex DLL !", "ERROR ", "ERROR Please contact X",
+        "ERROR a lone", "ERROR line feed", "ERROR ends a line too", "RESULT 0"};
     EXPECT_EQ(output.Records(), expected);
 }
 
-TEST(RunRecords, ExitCodesOfTheRegistrationToolInWords) {
+TEST(RegistrationTool, ExitCodesInWords) {
     const std::pair<long, std::wstring> meanings[] = {
         {0, L""},
         {1, L"bad arguments"},
@@ -52,5 +55,5 @@ TEST(RunRecords, ExitCodesOfTheRegistrationToolInWords) {
         {-1, L"the registration tool's exit code could not be read"},
         {259, L""},
     };
-    for (const auto& [code, meaning] : meanings) EXPECT_EQ(RunRecords::ExitCodeMeaning(code), meaning) << code;
+    for (const auto& [code, meaning] : meanings) EXPECT_EQ(RegistrationTool::ExitCodeMeaning(code), meaning) << code;
 }

@@ -1,7 +1,6 @@
 // exit_with_code CODE [DELAY_MS]: waits DELAY_MS milliseconds, then ends with
 // CODE, a signed or unsigned 32-bit number (-7, 259, 3221225477 all work).
-// Put in place of another tool (regsvr32.exe, say), whose arguments are no
-// number, it ends with the code in TARVEX_TOOL_EXIT_CODE (1 without one).
+// Without a number it ends with 1.
 #include <windows.h>
 
 #include <cstdlib>
@@ -21,8 +20,7 @@ int main(int argc, char* argv[]) {
     bool isNumber = false;
     long long code = argc > 1 ? CodeFrom(argv[1], &isNumber) : 0;
     if (!isNumber) {
-        const char* fixed = std::getenv("TARVEX_TOOL_EXIT_CODE");
-        code = fixed ? std::strtoll(fixed, nullptr, 10) : 1;
+        code = 1;
     } else if (argc > 2) {
         Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
     }

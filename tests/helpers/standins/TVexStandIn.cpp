@@ -8,6 +8,10 @@
 //   TVEX_STANDIN_DEPENDENT  loads tvexdep.dll by bare name, as controls with
 //                           helper DLLs do, then registers as GOOD does; a
 //                           missing helper is no failure
+//   TVEX_STANDIN_UNLOADABLE imports tvexabsent.dll, which is nowhere the
+//                           loader looks: the DLL can't be loaded at all, as a
+//                           control whose runtime is missing, and the
+//                           registration tool ends with 3
 #include <windows.h>
 #include <olectl.h>
 
@@ -19,6 +23,11 @@
 #define TVEX_STANDIN_FAIL 2
 #define TVEX_STANDIN_CRASH 3
 #define TVEX_STANDIN_DEPENDENT 4
+#define TVEX_STANDIN_UNLOADABLE 5
+
+#if TVEX_STANDIN == TVEX_STANDIN_UNLOADABLE
+extern "C" __declspec(dllimport) HRESULT TvexAbsentHelper();
+#endif
 
 #ifndef TVEX_STANDIN
 #error "TVEX_STANDIN must name the stand-in's behaviour"
@@ -106,6 +115,8 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     return RegisterClass();
 #elif TVEX_STANDIN == TVEX_STANDIN_FAIL
     return SELFREG_E_CLASS;
+#elif TVEX_STANDIN == TVEX_STANDIN_UNLOADABLE
+    return TvexAbsentHelper();
 #elif TVEX_STANDIN == TVEX_STANDIN_CRASH
     // volatile, so that the compiler keeps the store it could prove undefined.
     int* volatile nowhere = nullptr;
