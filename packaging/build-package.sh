@@ -58,6 +58,12 @@ done
 case $company in
 *[\\\$\(\)\<\>\&\"\']*|"") die "the company name '$company' can't name a registry key here" ;;
 esac
+# ... and the Manufacturer of a database whose code page is neutral (0),
+# which holds ASCII alone; the program opens the key through the PC's own
+# ANSI code page, where any other character may become another one.
+LC_ALL=C
+[[ $company =~ ^[\ -~]+$ ]] ||
+    die "the company name '$company' holds characters beyond printable ASCII: the package's code page is neutral (ASCII only), and the program names the marker's registry key in each PC's own ANSI code page, where such a name may read otherwise; spell it in ASCII (Tarvex GmbH, not Tärvex GmbH)"
 objdump=${windres%windres}objdump
 
 # version_info FILE: "A.B.C.D LANGUAGE" from the file's version resource
@@ -161,6 +167,56 @@ finish_package() {
     q "UPDATE File SET Version = '$starter_version', Language = '$starter_language' WHERE File = 'StarterExe'"
     read -r dll_version dll_language <<< "$(version_info "$dll")" || true
     q "UPDATE File SET Version = '$dll_version', Language = '${dll_language:-0}' WHERE File = 'ControlDll'"
+    # A file hash is for unversioned files alone; the versions decide for ours.
+    local file
+    for file in $(rows File | awk -F'\t' '$5 != "" { print $1 }'); do
+        q "DELETE FROM MsiFileHash WHERE File_ = '$file'"
+    done
+    add_short_names
+}
+
+# rows TABLE: the staged package's rows, tab-separated, without msiinfo's three header lines.
+rows() { msiinfo export "$stage/package.msi" "$1" | tail -n +4 | tr -d '\r'; }
+
+# Every long name of a file or folder gets a short one, "TARVEX~1.EXE|TarvexActiveXInstaller.exe",
+# unique within its folder: with SHORTFILENAMES set, or on a volume without
+# long names, Windows Installer takes the short name, and it has none of its own.
+add_short_names() {
+    local key short
+    while IFS=$'\t' read -r key short; do
+        q "UPDATE File SET FileName = '$short' WHERE File = '$key'"
+    done < <(short_names <(join -t $'\t' -1 2 -2 1 -o 1.1,2.3,1.3 \
+                 <(rows File | cut -f1-3 | sort -t $'\t' -k2,2) <(rows Component | sort -t $'\t' -k1,1)))
+    while IFS=$'\t' read -r key short; do
+        q "UPDATE Directory SET DefaultDir = '$short' WHERE Directory = '$key'"
+    done < <(short_names <(rows Directory | awk -F'\t' '$2 != "" && $3 != "." { print $1 "\t" $2 "\t" $3 }'))
+}
+
+# short_names ROWS: for rows "KEY<TAB>FOLDER<TAB>NAME", "KEY<TAB>SHORT|NAME" for
+# each NAME that is no short name already, the short names unique in each folder.
+short_names() {
+    awk -F'\t' -v OFS='\t' '
+        function valid(n,  dot) {
+            if (n !~ /^[^\\\/?|><:*"+,;=\[\] .]+(\.[^\\\/?|><:*"+,;=\[\] .]+)?$/) return 0
+            dot = index(n, ".")
+            return dot ? dot <= 9 && length(n) - dot <= 3 : length(n) <= 8
+        }
+        function plain(n) { gsub(/[\\\/?|><:*"+,;=\[\] .]/, "", n); return toupper(n) }
+        { key[NR] = $1; folder[NR] = $2; name[NR] = $3; if (valid($3)) taken[$2, toupper($3)] = 1 }
+        END {
+            for (i = 1; i <= NR; i++) {
+                if (valid(name[i]) || index(name[i], "|")) continue
+                dot = match(name[i], /\.[^.]*$/)
+                base = plain(dot ? substr(name[i], 1, dot - 1) : name[i])
+                ext = dot ? substr(plain(substr(name[i], dot + 1)), 1, 3) : ""
+                for (n = 1; ; n++) {
+                    short = substr(base, 1, 7 - length(n "")) "~" n (ext != "" ? "." ext : "")
+                    if (!taken[folder[i], short]) break
+                }
+                taken[folder[i], short] = 1
+                print key[i], short "|" name[i]
+            }
+        }' "$1"
 }
 
 # wixl takes relative sources only: stage the payloads with the source.

@@ -6,7 +6,8 @@
 # DLL without DllRegisterServer, one without a file version. The tests'
 # versioned stand-in, GOOD_DLL, is taken. The DLLs that must be refused are
 # made here with the mingw-w64 compilers, from a few lines of C. It refuses
-# as well a version that would not reach the PCs with the deployed 1.2.0.7.
+# as well a version that would not reach the PCs with the deployed 1.2.0.7,
+# and a company name that can't name the marker's key or is no ASCII.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/static/checks.sh
@@ -76,6 +77,10 @@ refused "the deployed version again" "$GOOD" "the version 1.2.0.7 (ProductVersio
     --version 1.2.0.7
 refused "a version below it" "$GOOD" "is not above the deployed 1.2.0.7" --version 1.1.0.9
 refused "a version numbered in its third field" "$GOOD" "the version 1.2.1.0 is no release number" --version 1.2.1.0
+# The company name names the marker's key and the Manufacturer.
+COMPANY='Tarvex\GmbH' refused "a company name that can't name a key" "$GOOD" "the company name 'Tarvex\GmbH' can't name a registry key"
+COMPANY='Tärvex GmbH' refused "a company name beyond ASCII" "$GOOD" \
+    "the company name 'Tärvex GmbH' holds characters beyond printable ASCII"
 check "the tests' versioned stand-in is taken" build "$GOOD"
 check "... and makes the package" [ "$(head -c 8 "$WORK/out.msi" | od -An -tx1 | tr -d ' ')" = d0cf11e0a1b11ae1 ]
 checks_summary

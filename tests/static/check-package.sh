@@ -258,6 +258,35 @@ check_file_versions() {
     done
 }
 
+# Windows' own validation (ICE03 and the MsiFileHash table's rules), which
+# packaging teams run: every long name of a file or folder has a short one
+# beside it, unique in its folder, as Windows Installer takes the short name
+# when SHORTFILENAMES is set; no file hash for a versioned file; the
+# database's code page neutral (0, ASCII alone).
+check_validation() {
+    local names
+    # FOLDER<TAB>NAME of every file and of every folder that has a name of its own.
+    names=$( (join -t $'\t' -1 2 -2 1 -o 2.3,1.3 <(table File | cut -f1-3 | sort -t $'\t' -k2,2) \
+                  <(table Component | sort -t $'\t' -k1,1)
+              table Directory | awk -F'\t' '$2 != "" && $3 != "." { print $2 "\t" $3 }') |
+             awk -F'\t' -v OFS='\t' '{ n = split($2, part, "|"); print $1, part[1], (n > 1 ? part[2] : "") }')
+    check "every long name of a file or folder has a short one: $(awk -F'\t' '{ print $2 ($3 == "" ? "" : "|" $3) }' <<< "$names" | paste -sd ' ')" \
+        awk -F'\t' '
+            function valid(n,  dot) {
+                if (n !~ /^[^\\\/?|><:*"+,;=\[\] .]+(\.[^\\\/?|><:*"+,;=\[\] .]+)?$/) return 0
+                dot = index(n, ".")
+                return dot ? dot <= 9 && length(n) - dot <= 3 : length(n) <= 8
+            }
+            !valid($2) { bad = 1 } END { exit bad }' <<< "$names"
+    check "... each short name unique in its folder" \
+        [ -z "$(awk -F'\t' '{ print $1 "\t" toupper($2) }' <<< "$names" | sort | uniq -d)" ]
+    check "no MsiFileHash row for a versioned file (the table is for unversioned files alone)" \
+        [ -z "$(join -t $'\t' <(table MsiFileHash | cut -f1 | sort) \
+                    <(table File | awk -F'\t' '$5 != "" { print $1 }' | sort))" ]
+    check "the database's code page is neutral (0: ASCII alone)" \
+        [ "$(msiinfo export "$PKG" _ForceCodepage 2>/dev/null | tr -d '\r' | sed -n 's/\t_ForceCodepage$//p')" = 0 ]
+}
+
 # The marker is the program's: the package only names it, for its removal.
 check_marker() {
     local expected="2"$'\t'"Software\\$COMPANY\\Tarvex_cl_V4"$'\t'"Registered"$'\t'"$DLL_COMPONENT"
@@ -328,15 +357,16 @@ check_package() {
     check_searches
     check_components
     check_file_versions
+    check_validation
     check_marker
     check_payloads
     check_actions_dll
     checks_summary
 }
 
-# The breakages, each as NAME, what breaks it (msibuild's query, or
-# "stream FILE" for the custom actions' stream), and the check that must
-# reject it.
+# The breakages, each as NAME, what breaks it (msibuild's query, "stream
+# FILE" for the custom actions' stream, or "codepage N" for the database's
+# code page), and the check that must reject it.
 breakages() {
     printf '%s\t%s\t%s\n' \
         registration-after-finalize \
@@ -384,6 +414,18 @@ breakages() {
         restart-manager-on \
         "DELETE FROM Property WHERE Property = 'MSIRESTARTMANAGERCONTROL'" \
         'FAIL: the Restart Manager closes no' \
+        long-name-alone \
+        "UPDATE File SET FileName = 'TarvexActiveXInstaller.exe' WHERE File = 'ProgramExe'" \
+        'FAIL: every long name of a file or folder has a short one' \
+        short-name-twice \
+        "UPDATE File SET FileName = 'TARVEX~1.EXE|TarvexRegisterAtRestart.exe' WHERE File = 'StarterExe'" \
+        'FAIL: ... each short name unique in its folder' \
+        hash-of-versioned-file \
+        "INSERT INTO MsiFileHash (File_, Options, HashPart1, HashPart2, HashPart3, HashPart4) VALUES ('ProgramExe', 0, 1, 2, 3, 4)" \
+        'FAIL: no MsiFileHash row for a versioned file' \
+        code-page-1252 \
+        "codepage 1252" \
+        "FAIL: the database's code page is neutral" \
         arrangement-before-earlier-removal \
         "UPDATE InstallExecuteSequence SET Sequence = 6000 WHERE Action = 'ArrangeRegistrationAtRestart'" \
         'FAIL: the registration after a restart is arranged after that removal'
@@ -414,8 +456,14 @@ check_one_breakage() {
     local name=$1 change=$2 expected=$3 pkg=$4 work=${11} broken output
     broken=$work/$name.msi
     cp "$pkg" "$broken" || { echo "FAIL: could not copy $pkg"; return 1; }
-    if [[ $change == "stream "* ]]; then msibuild "$broken" -a Binary.TarvexActions "${change#stream }"
-    else msibuild "$broken" -q "$change"; fi || { echo "FAIL: could not break $name"; return 1; }
+    case $change in
+    "stream "*) msibuild "$broken" -a Binary.TarvexActions "${change#stream }" ;;
+    "codepage "*)
+        mkdir -p "$work/$name" &&
+            printf '\r\n\r\n%s\t_ForceCodepage\r\n' "${change#codepage }" > "$work/$name/_ForceCodepage.idt" &&
+            (cd "$work/$name" && msibuild "$broken" -i _ForceCodepage.idt) ;;
+    *) msibuild "$broken" -q "$change" ;;
+    esac || { echo "FAIL: could not break $name"; return 1; }
     output=$(check_package "$broken" "${@:5:6}")
     if grep -qF "$expected" <<< "$output"; then
         echo "ok: the package broken by $name is rejected:"
