@@ -3,6 +3,7 @@
 #include "InstallerUi.h"
 
 #include "RunRecords.h"
+#include "common/ProcessAccount.h"
 #include "common/RuntimeError.h"
 #include "common/UniqueResource.h"
 #include "common/modCommonOsVersion.h"
@@ -27,6 +28,7 @@ Api api = {
     ::RegisterEventSourceW,
     ::ReportEventW,
     ::DeregisterEventSource,
+    ::IsWellKnownSid,
 };
 
 bool RunIsSeen = true;
@@ -115,9 +117,21 @@ bool InIsolatedSessionZero() {
     return modCommonOsVersion::GetNtMajorVersion() >= 6;
 }
 
+// The process's user is one of the service accounts; false when the token
+// can't be read.
+bool RunsAsServiceAccount() {
+    const ProcessAccount::User user;
+    if (!user.sid()) return false;
+    for (const WELL_KNOWN_SID_TYPE account : {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid})
+        if (api.IsWellKnownSid(user.sid(), account)) return true;
+    return false;
+}
+
 }  // namespace
 
-void DetectWhetherRunIsSeen() { RunIsSeen = StationIsVisible() && !InIsolatedSessionZero(); }
+void DetectWhetherRunIsSeen() {
+    RunIsSeen = StationIsVisible() && !InIsolatedSessionZero() && !RunsAsServiceAccount();
+}
 
 int ShowMessage(const std::wstring& text, UINT style) {
     if (!RunIsSeen) return UnattendedAnswer(style);

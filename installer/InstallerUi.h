@@ -11,7 +11,11 @@ namespace InstallerUi {
 
 // Asks once whether anyone can see this run, into RunIsSeen. No one can on a
 // window station without WSF_VISIBLE, nor in session 0 from Windows Vista on,
-// which holds services only. A question that can't be answered counts as seen.
+// which holds services only, nor where the process runs as LocalSystem,
+// LocalService or NetworkService: Windows Installer runs its elevated actions
+// as SYSTEM in the session of whoever started it, on that person's desktop,
+// where a box of a service account waits for an answer no one owes it. A
+// question that can't be answered counts as seen.
 void DetectWhetherRunIsSeen();
 // False where no one sees the run (a deployment tool running the installation
 // as SYSTEM, say): boxes are then taken as answered, not shown.
@@ -50,6 +54,7 @@ struct Api {
     decltype(&::RegisterEventSourceW) RegisterEventSourceW;
     decltype(&::ReportEventW) ReportEventW;
     decltype(&::DeregisterEventSource) DeregisterEventSource;
+    decltype(&::IsWellKnownSid) IsWellKnownSid;
 };
 extern Api api;
 

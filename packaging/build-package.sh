@@ -134,6 +134,9 @@ else
         die "the version $version (ProductVersion $product_version) is not above the deployed 1.2.0.7: the PCs that have it would keep it; raise the release number"
 fi
 
+# A first installation whose program folder is not ours, by its long or its short name.
+MOVED_FOLDER_CONDITION='NOT Installed AND INSTALLDIR ~<> ExpectedInstallDir AND INSTALLDIR ~<> ExpectedShortInstallDir'
+
 # q QUERY...: msibuild's SQL on the staged package.
 q() { local query; for query in "$@"; do msibuild "$stage/package.msi" -q "$query"; done; }
 
@@ -141,18 +144,22 @@ q() { local query; for query in "$@"; do msibuild "$stage/package.msi" -q "$quer
 # immediate action 0x800 and makes rollback actions immediate) or drops it.
 finish_package() {
     local dll_version dll_language starter_version starter_language secure
-    # Type 51 sets a property; 3073 calls our DLL, deferred, not
-    # impersonated, its result checked; 3186 runs the tool a property names,
-    # the same but ignoring its exit code; 3442 that, as a rollback action;
-    # 3393 our DLL as a rollback action, its result ignored; 3137 our DLL,
-    # deferred, its result ignored.
-    q "UPDATE CustomAction SET Type = 51 WHERE Action = 'FindRegistrationTool' OR Action = 'RegisterControlData' OR Action = 'RegisterAfterEarlierRemovedData' OR Action = 'RollbackMarkerData' OR Action = 'ArrangeRegistrationAtRestartData'" \
-      "UPDATE CustomAction SET Type = 3073 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved' OR Action = 'ArrangeRegistrationAtRestart'" \
-      "UPDATE CustomAction SET Type = 3137 WHERE Action = 'CancelRegistrationAtRestart'" \
-      "UPDATE CustomAction SET Type = 3186 WHERE Action = 'UnregisterControl'" \
-      "UPDATE CustomAction SET Type = 3442 WHERE Action = 'RollbackRegistration' OR Action = 'RestoreRegistration' OR Action = 'RollbackUnregistration'" \
-      "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RollbackMarker' OR Action = 'RollbackRegistrationAtRestart'" \
+    # Type 51 sets a property (each deferred action's CustomActionData);
+    # 3073 calls our DLL, deferred, not impersonated, its result checked;
+    # 3137 the same, its result ignored; 3393 that, as a rollback action.
+    local setters
+    setters=$(printf "Action = '%sData' OR " RegisterControl RegisterAfterEarlierRemoved RollbackMarker \
+        ArrangeRegistrationAtRestart RollbackUnregistration UnregisterControl RestoreRegistration RollbackRegistration \
+        CountEarlierSetup UncountEarlierSetup RollbackRegistrationAtRestart RearrangeRegistrationAtRestart)
+    q "UPDATE CustomAction SET Type = 51 WHERE ${setters% OR } OR Action = 'ExpectedProgramFolder' OR Action = 'ExpectedShortProgramFolder' OR Action = 'MovedProgramFolderText'" \
+      "UPDATE CustomAction SET Type = 3073 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved' OR Action = 'ArrangeRegistrationAtRestart' OR Action = 'CountEarlierSetup'" \
+      "UPDATE CustomAction SET Type = 3137 WHERE Action = 'CancelRegistrationAtRestart' OR Action = 'UnregisterControl'" \
+      "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RollbackMarker' OR Action = 'RollbackRegistrationAtRestart' OR Action = 'RollbackRegistration' OR Action = 'RestoreRegistration' OR Action = 'RollbackUnregistration' OR Action = 'UncountEarlierSetup' OR Action = 'RearrangeRegistrationAtRestart'" \
       "UPDATE Component SET Attributes = 8 WHERE Component = 'Control'"
+    # The refusal of a first installation into another folder than the
+    # program's own: an error action, which wixl can't write.
+    q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Target\`) VALUES ('RefuseMovedProgramFolder', 19, '[MovedProgramFolderRefusal]')" \
+      "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('RefuseMovedProgramFolder', '$MOVED_FOLDER_CONDITION', 1003)"
     # A TVex.DLL already in the system folder: a file search, which wixl can't write.
     q "CREATE TABLE \`DrLocator\` (\`Signature_\` CHAR(72) NOT NULL, \`Parent\` CHAR(72), \`Path\` CHAR(255), \`Depth\` SHORT PRIMARY KEY \`Signature_\`, \`Parent\`, \`Path\`)" \
       "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Path\`, \`Depth\`) VALUES ('ControlBefore', '[SystemFolder]', 0)" \

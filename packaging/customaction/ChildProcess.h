@@ -1,40 +1,51 @@
 // Running a program with its output piped to us, line by line, bounded in
-// time. The wait ends with the program, not with its pipe: a process it
-// started that still holds the pipe can't keep us waiting, and the pipe is
-// read while the program runs, so a program that writes much never blocks.
+// time, confined: on a desktop that no person sees, in a job that ends all it
+// starts, with an error mode that opens no box. The wait ends with the
+// program, not with its pipe: a process it started that still holds the pipe
+// can't keep us waiting, and the pipe is read while the program runs, so a
+// program that writes much never blocks, and one that writes without end
+// can't keep us past its bound.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ChildProcess {
 
 enum class End {
     Exited,        // code: its exit code
     NotStarted,    // code: the system's error
-    TimedOut,      // outlived its limit and was ended with code ERROR_TIMEOUT
+    TimedOut,      // outlived its limit and was ended, with all it started, with code ERROR_TIMEOUT
     CodeUnknown,   // ended, but its exit code could not be read
 };
 
 struct Outcome {
     End end;
     DWORD code;
+    // What went otherwise than meant, for the caller's log: no desktop of its
+    // own, no job (each with the system's error).
+    std::vector<std::wstring> notes = {};
 };
 
 using LineHandler = std::function<void(const std::wstring& line)>;
 
-// Runs the command line with its standard output into a pipe and hands each
-// line to onLine as it comes (UTF-8, the line break taken off). A
-// program still running after limitMs is ended through its handle.
-Outcome RunCollectingLines(const std::wstring& commandLine, DWORD limitMs, const LineHandler& onLine);
+// Runs the command line, in currentDirectory (empty: ours), with its standard
+// output into a pipe, and hands each line to onLine as it comes (UTF-8, the
+// line break taken off). A program still running after limitMs is ended,
+// with everything it started. An exception out of onLine ends them too, and
+// goes on to the caller.
+Outcome RunCollectingLines(const std::wstring& commandLine, DWORD limitMs, const LineHandler& onLine,
+                           const std::wstring& currentDirectory = std::wstring());
 
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {
     decltype(&::CreatePipe) CreatePipe;
     decltype(&::SetHandleInformation) SetHandleInformation;
     decltype(&::CreateProcessW) CreateProcessW;
+    decltype(&::ResumeThread) ResumeThread;
     decltype(&::PeekNamedPipe) PeekNamedPipe;
     decltype(&::ReadFile) ReadFile;
     decltype(&::WaitForSingleObject) WaitForSingleObject;

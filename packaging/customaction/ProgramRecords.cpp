@@ -1,5 +1,7 @@
 #include "ProgramRecords.h"
 
+#include "FolderTrust.h"
+
 #include <cwchar>
 
 namespace ProgramRecords {
@@ -53,14 +55,14 @@ std::wstring Collector::FailureMessage(const std::wstring& program, const ChildP
     return message;
 }
 
-std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcome& outcome) {
+std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcome& outcome, DWORD limitMinutes) {
     switch (outcome.end) {
     case ChildProcess::End::Exited: return program + L" ended with exit code " + Number(outcome.code) + L".";
     case ChildProcess::End::NotStarted:
         return program + L" could not be started: " + SystemMessage(outcome.code) + L" (error " + Number(outcome.code) +
                L").";
     case ChildProcess::End::TimedOut:
-        return program + L" did not end within " + Number(kProgramLimitMinutes) + L" minutes and was ended.";
+        return program + L" did not end within " + Number(limitMinutes) + L" minutes and was ended.";
     case ChildProcess::End::CodeUnknown: break;
     }
     return program + L" ended, but its exit code could not be read.";
@@ -72,12 +74,18 @@ std::wstring FileName(const std::wstring& path) {
 }
 
 std::wstring ProgramRun::Conclusion() const {
+    if (!refusal.empty()) return refusal;
     return Succeeded() ? OutcomeText(program, outcome) : records.FailureMessage(program, outcome);
 }
 
 ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine) {
     ProgramRun run;
     run.program = FileName(exe);
+    run.refusal = FolderTrust::Refusal(exe);
+    if (!run.refusal.empty()) {
+        run.outcome = {ChildProcess::End::NotStarted, ERROR_ACCESS_DENIED};
+        return run;
+    }
     // Quoted: the path holds blanks ("C:\Program Files (x86)\..."), and
     // unquoted, process creation would try "C:\Program.exe" first.
     run.outcome = ChildProcess::RunCollectingLines(L"\"" + exe + L"\"", kProgramLimitMinutes * 60000,

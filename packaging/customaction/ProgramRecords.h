@@ -31,8 +31,10 @@ private:
     std::wstring log_;
 };
 
-// How the program's run ended, as one sentence: "X.exe ended with exit code 1."
-std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcome& outcome);
+// How a run ended, as one sentence: "X.exe ended with exit code 1."; a run
+// that was ended did not end within limitMinutes.
+std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcome& outcome,
+                         DWORD limitMinutes = kProgramLimitMinutes);
 
 // The last part of a path: the file's name.
 std::wstring FileName(const std::wstring& path);
@@ -40,17 +42,20 @@ std::wstring FileName(const std::wstring& path);
 // One run of the installed program, as the custom action and the starter run it.
 struct ProgramRun {
     std::wstring program;  // the EXE's name
+    // Why it was not run as SYSTEM from where it lies (FolderTrust); empty when it was run.
+    std::wstring refusal;
     ChildProcess::Outcome outcome;
     Collector records;
 
     bool Succeeded() const { return outcome.end == ChildProcess::End::Exited && outcome.code == 0; }
-    // OutcomeText where it succeeded, else the installer's error (Collector::FailureMessage).
+    // OutcomeText where it succeeded, else the refusal or the installer's
+    // error (Collector::FailureMessage).
     std::wstring Conclusion() const;
 };
 
 // Runs the EXE at that path without arguments, bounded by kProgramLimitMinutes,
 // its records gathered; each line of its output is handed to onLine as well,
-// where there is one.
+// where there is one. A program that users could have changed is not run.
 ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine = nullptr);
 
 }  // namespace ProgramRecords

@@ -12,13 +12,16 @@
 namespace RestartService {
 
 inline constexpr wchar_t kServiceName[] = L"TarvexRegisterAtRestart";
+inline constexpr wchar_t kLocalSystem[] = L"LocalSystem";
 
 // The service's command line: the starter's path in quotes. Unquoted, a path
 // with a blank ("C:\Program Files (x86)\...") would let the service control
 // manager start C:\Program.exe as SYSTEM.
 std::wstring CommandLine(const std::wstring& starter);
 // Arranges for the starter to run at the next start; one already arranged is
-// set up anew, never a second added. 0, or the system's error.
+// set up anew, every field of it, never a second added. A service marked for
+// deletion is waited for a few seconds; then ERROR_SERVICE_MARKED_FOR_DELETE
+// says that it is still there (it can't be set up anew). 0, or the system's error.
 DWORD Arrange(const std::wstring& starter);
 // What Cancel did: took an arrangement away, found none, or failed with the system's error.
 struct Cancelled {
@@ -28,6 +31,17 @@ struct Cancelled {
 // Takes the arrangement away; none there is no error.
 Cancelled Cancel();
 
+// What MatchPendingRename did: arranged (or kept) the registration, or took it away.
+struct Matched {
+    bool arranged;
+    DWORD error;
+};
+// The rollbacks' rule, which needs no record of what came before it (a
+// rollback action sees only what was fixed when the script was written): a
+// registration is arranged exactly while a rename onto the control waits
+// for the restart, whoever's it is.
+Matched MatchPendingRename(const std::wstring& control, const std::wstring& starter);
+
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {
     decltype(&::OpenSCManagerW) OpenSCManagerW;
@@ -36,6 +50,7 @@ struct Api {
     decltype(&::ChangeServiceConfigW) ChangeServiceConfigW;
     decltype(&::DeleteService) DeleteService;
     decltype(&::CloseServiceHandle) CloseServiceHandle;
+    decltype(&::Sleep) Sleep;
 };
 extern Api api;
 

@@ -1,6 +1,7 @@
 #include "RestartStarter.h"
 
 #include "common/UniqueResource.h"
+#include "packaging/customaction/ChildProcess.h"
 #include "packaging/customaction/ProgramRecords.h"
 #include "packaging/customaction/RestartService.h"
 
@@ -53,30 +54,56 @@ void WriteEvent(const std::wstring& text, bool failed) {
                      nullptr, 1, 0, strings, nullptr);
 }
 
-// Runs the program beside this one once; true when it ended with 0.
-bool RunProgramOnce() {
+// The service's exit code, which the Service Control Manager logs (event
+// 7023, with the code's text) where it is not 0: the program's failure, its
+// time-out, or why it could not be started.
+DWORD ExitCode(const ProgramRecords::ProgramRun& run) {
+    if (run.Succeeded()) return NO_ERROR;
+    switch (run.outcome.end) {
+    case ChildProcess::End::TimedOut: return ERROR_TIMEOUT;
+    case ChildProcess::End::NotStarted: return run.outcome.code ? run.outcome.code : ERROR_INSTALL_FAILURE;
+    case ChildProcess::End::Exited:
+    case ChildProcess::End::CodeUnknown: break;
+    }
+    return ERROR_INSTALL_FAILURE;
+}
+
+// Runs the program beside this one once; the service's exit code.
+DWORD RunProgramOnce() {
     const ProgramRecords::ProgramRun run = ProgramRecords::RunProgram(OwnFolder() + L"\\" + kProgram);
     // Its own event holds the program's log too: one event tells the restart's whole story.
-    WriteEvent(L"Registration after the restart: " + run.Conclusion() + L"\r\n\r\n" + run.records.Log(), !run.Succeeded());
-    return run.Succeeded();
+    std::wstring notes;
+    for (const std::wstring& note : run.outcome.notes) notes += note + L"\r\n";
+    WriteEvent(EventText(L"Registration after the restart: " + run.Conclusion() + L"\r\n" + notes, run.records.Log()),
+               !run.Succeeded());
+    return ExitCode(run);
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
     statusHandle = api.RegisterServiceCtrlHandlerW(RestartService::kServiceName, IgnoreControl);
     if (!statusHandle) return;
     Report(SERVICE_RUNNING);
-    bool succeeded = false;
+    DWORD exitCode = ERROR_NOT_ENOUGH_MEMORY;
     try {
-        succeeded = RunProgramOnce();
+        exitCode = RunProgramOnce();
     } catch (...) {
         WriteEvent(L"Registration after the restart: out of memory", true);
     }
     // Once is all: whatever came of it, the event says, and the service goes.
     RestartService::Cancel();
-    Report(SERVICE_STOPPED, succeeded ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
+    Report(SERVICE_STOPPED, exitCode);
 }
 
 }  // namespace
+
+std::wstring EventText(const std::wstring& outcome, const std::wstring& log) {
+    const std::wstring whole = outcome + L"\r\n" + log;
+    if (whole.size() <= kEventTextLimit) return whole;
+    const std::wstring cut = outcome + L"\r\n(The log's beginning is cut: an event holds " +
+                             std::to_wstring(kEventTextLimit) + L" characters at most.)\r\n...";
+    if (cut.size() >= kEventTextLimit) return whole.substr(0, kEventTextLimit);
+    return cut + log.substr(log.size() - (kEventTextLimit - cut.size()));
+}
 
 int RunAsService() {
     const SERVICE_TABLE_ENTRYW services[] = {{const_cast<LPWSTR>(RestartService::kServiceName), ServiceMain},

@@ -7,11 +7,22 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <string>
+
 namespace RestartStarter {
 
 // Hands this process to the service control manager; returns when the
-// service has stopped. Started any other way, it says so and returns 1.
+// service has stopped, with 0 as its exit code where the program
+// registered the control, else ERROR_INSTALL_FAILURE, ERROR_TIMEOUT or the
+// reason it could not be started. Started any other way, it says so and returns 1.
 int RunAsService();
+
+// ReportEventW takes no string longer than this.
+inline constexpr std::size_t kEventTextLimit = 31839;
+// The event's text: the outcome, then the program's log; a text too long for
+// an event keeps the outcome and the log's end, and says that it was cut.
+std::wstring EventText(const std::wstring& outcome, const std::wstring& log);
 
 // The Windows entry points this module calls; tests swap single entries.
 struct Api {

@@ -62,6 +62,22 @@ await_visible() {
     [ "$code" = "$1" ] || fail "exit code $code, expected $1"
 }
 
+# watch_boxes MS: a box helper watches the visible desktop in the background
+# for a box of any title, for at most MS; WATCH_PID is its run, and what it
+# saw goes to watch.txt.
+watch_boxes() {
+    timeout -k 5 $(($1 / 1000 + 30)) "$WINE" "$BOXHELPER" --title '*' wait "$1" > "$WORK/watch.txt" 2>/dev/null &
+    WATCH_PID=$!
+}
+
+# expect_no_box_seen: the watch started by watch_boxes saw no box; it is ended.
+expect_no_box_seen() {
+    kill "$WATCH_PID" 2>/dev/null || true
+    wait "$WATCH_PID" 2>/dev/null || true
+    WATCH_PID=''
+    [ ! -s "$WORK/watch.txt" ] || fail "a box showed on the visible desktop:" "$(head -c 400 "$WORK/watch.txt")"
+}
+
 # wait_for_exit PID [SECONDS]: false when the process is still there after
 # SECONDS (RUN_TIMEOUT_S by default).
 wait_for_exit() {

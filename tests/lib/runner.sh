@@ -90,12 +90,12 @@ prepare_prefix() {
 # hold a box open into the next scenario.
 stop_background() {
     local pid
-    for pid in "${INSTALLER_PID:-}" "${VISIBLE_PID:-}" "${DESKTOP_PID:-}" "${HOLDER_PID:-}"; do
+    for pid in "${INSTALLER_PID:-}" "${VISIBLE_PID:-}" "${DESKTOP_PID:-}" "${HOLDER_PID:-}" "${WATCH_PID:-}"; do
         [ -n "$pid" ] || continue
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
-    INSTALLER_PID='' VISIBLE_PID='' DESKTOP_PID='' HOLDER_PID=''
+    INSTALLER_PID='' VISIBLE_PID='' DESKTOP_PID='' HOLDER_PID='' WATCH_PID=''
 }
 
 # The clipboard lives as long as Wine's desktop process: a window kept open

@@ -95,6 +95,13 @@ reg_text() {
     printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^    .*    REG_SZ    //p'
 }
 
+# reg_dword KEY VALUE: prints the REG_DWORD as reg shows it (0x1), 32-bit view; fails when absent.
+reg_dword() {
+    local out
+    out=$(wine_call reg query "$1" /v "$2" /reg:32 2>/dev/null) || return 1
+    printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^    .*    REG_DWORD    //p'
+}
+
 reg_key_exists() { wine_call reg query "$1" "${2:-/reg:32}" >/dev/null 2>&1; }
 # reg_delete_key KEY [VIEW]: the key is gone afterwards. A scenario's checks
 # rest on it, so a key that survives one deletion is deleted again, and said.
@@ -152,6 +159,16 @@ restore_tool() {
         elif [ -e "$absent" ]; then rm -f "$SYSDIR/$name"; fi
         rm -f "$original" "$absent"
     done
+}
+
+# windows_processes NAME: the Linux process ids of this prefix's Windows
+# programs whose command line holds NAME (looked at, never signalled).
+windows_processes() {
+    local pid
+    for pid in $(pgrep -f -i -- "$1" || true); do
+        tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+    true
 }
 
 # Waits until a wineserver left by an earlier test of this prefix has ended, so

@@ -9,11 +9,15 @@
 #             1.2.0.7 (this build's, its version resource rewritten)
 #   good      this package with the good control (1.0.0.1), fail with the
 #             failing one (9.9.9.9), unloadable with the one that can't be
-#             loaded (1.0.0.1), all of this version
+#             loaded (1.0.0.1), asks with the one that opens a box of its
+#             own when it registers (1.0.0.1), all of this version
 #   later     the next release (the last field plus one) with the second good
 #             control (2.0.0.0)
 #   late_failure  later, with a deferred step that fails at the end, after
 #             the registration and the arrangement for a restart
+#   removal_failure  later, with a deferred step that fails in its removal,
+#             after the arrangement for a restart is taken away and before
+#             RemoveFiles (Wine can't roll back a removal of files)
 if(NOT DEFINED TARVEX_PACKAGE)
     return()
 endif()
@@ -46,7 +50,7 @@ add_dependencies(deployed_program ${TARVEX_PRODUCT_TARGET})
 tarvex_add_package(test_package_deployed ${TEST_PACKAGES}/deployed.msi ${DEPLOYED_EXE} ${STANDINS}/good/TVex.DLL
                    WXS ${PACKAGE_SUITE_DIR}/fixtures/TarvexActiveX-1.2.0.7.wxs
                    DEPENDS tvex_standin_good deployed_program OPTIONS --as-wixl-writes)
-foreach(control good fail unloadable)
+foreach(control good fail unloadable asks)
     tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi ${TARVEX_PRODUCT_EXE}
                        ${STANDINS}/${control}/TVex.DLL DEPENDS tvex_standin_${control})
 endforeach()
@@ -54,13 +58,19 @@ math(EXPR next_release "${PROJECT_VERSION_TWEAK} + 1")
 tarvex_add_package(test_package_later ${TEST_PACKAGES}/later.msi ${TARVEX_PRODUCT_EXE} ${STANDINS}/good2/TVex.DLL
                    DEPENDS tvex_standin_good2
                    OPTIONS --version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0.${next_release})
-add_custom_command(OUTPUT ${TEST_PACKAGES}/late_failure.msi
-    COMMAND bash ${PACKAGE_SUITE_DIR}/late-failure.sh ${TEST_PACKAGES}/later.msi
-            $<TARGET_FILE:exit_with_code> ${TEST_PACKAGES}/late_failure.msi
-    DEPENDS ${TEST_PACKAGES}/later.msi ${PACKAGE_SUITE_DIR}/late-failure.sh
-    VERBATIM)
-add_custom_target(test_package_late_failure ALL DEPENDS ${TEST_PACKAGES}/late_failure.msi)
-add_dependencies(test_package_late_failure test_package_later exit_with_code)
+# NAME SEQUENCE CONDITION: the later package with a failing step there.
+foreach(failure "late_failure;6590;$Control=3" "removal_failure;3495;$Control=2")
+    list(GET failure 0 name)
+    list(GET failure 1 sequence)
+    list(GET failure 2 condition)
+    add_custom_command(OUTPUT ${TEST_PACKAGES}/${name}.msi
+        COMMAND bash ${PACKAGE_SUITE_DIR}/late-failure.sh ${TEST_PACKAGES}/later.msi
+                $<TARGET_FILE:exit_with_code> ${TEST_PACKAGES}/${name}.msi ${sequence} ${condition}
+        DEPENDS ${TEST_PACKAGES}/later.msi ${PACKAGE_SUITE_DIR}/late-failure.sh
+        VERBATIM)
+    add_custom_target(test_package_${name} ALL DEPENDS ${TEST_PACKAGES}/${name}.msi)
+    add_dependencies(test_package_${name} test_package_later exit_with_code)
+endforeach()
 
 set(PACKAGE_XVFB_SERVER_NUM_win64_32 230)
 set(PACKAGE_XVFB_SERVER_NUM_win32_32 260)

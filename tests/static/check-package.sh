@@ -129,62 +129,117 @@ check_files() {
 # The custom actions as the package means them: ACTION TYPE SOURCE TARGET.
 # Types: 51 sets a property (a deferred action's CustomActionData); 3073
 # calls our DLL, deferred (1024), not impersonated (2048), its result
-# checked; 3186 runs the tool a property names, the same but ignoring its
-# exit code (64); 3442 that, as a rollback action (256); 3393 our DLL as a
-# rollback action, its result ignored; 3137 our DLL, deferred, its result
-# ignored.
+# checked; 3137 the same, its result ignored (64); 3393 that, as a rollback
+# action (256). No action runs an EXE: our DLL is the only code that Windows
+# Installer starts as SYSTEM, and it confines what it starts.
 expected_custom_actions() {
-    local tool='/s "[SystemFolder]TVex.DLL"' untool='/u /s "[SystemFolder]TVex.DLL"'
+    local setter short
+    for setter in RollbackUnregistration UnregisterControl RestoreRegistration RollbackRegistration; do
+        printf '%s\t%s\t%s\t%s\n' "${setter}Data" 51 "$setter" '[SystemFolder]'
+    done
+    # The program's folder by its short name, as the Directory table gives it.
+    short=$(field Directory INSTALLDIR 3) short=${short%%|*}
     printf '%s\t%s\t%s\t%s\n' \
-        FindRegistrationTool 51 REGSVR32 '[SystemFolder]regsvr32.exe' \
+        ExpectedProgramFolder 51 ExpectedInstallDir '[ProgramFilesFolder]Tarvex ActiveX\' \
+        ExpectedShortProgramFolder 51 ExpectedShortInstallDir "[ProgramFilesFolder]$short\\" \
+        MovedProgramFolderText 51 MovedProgramFolderRefusal "$MOVED_FOLDER_REFUSAL" \
+        RefuseMovedProgramFolder 19 '(none)' '[MovedProgramFolderRefusal]'
+    printf '%s\t%s\t%s\t%s\n' \
         RegisterControlData 51 RegisterControl "[#$EXE_FILE_KEY]" \
         RegisterAfterEarlierRemovedData 51 RegisterAfterEarlierRemoved "[#$EXE_FILE_KEY]" \
         RollbackMarkerData 51 RollbackMarker 'Software\[Manufacturer]\Tarvex_cl_V4' \
         ArrangeRegistrationAtRestartData 51 ArrangeRegistrationAtRestart "[#$DLL_FILE_KEY]|[#$STARTER_FILE_KEY]" \
+        RollbackRegistrationAtRestartData 51 RollbackRegistrationAtRestart "$CONTROL_AND_STARTER" \
+        RearrangeRegistrationAtRestartData 51 RearrangeRegistrationAtRestart "$CONTROL_AND_STARTER" \
+        CountEarlierSetupData 51 CountEarlierSetup '[SystemFolder]TVex.DLL' \
+        UncountEarlierSetupData 51 UncountEarlierSetup '[SystemFolder]TVex.DLL' \
+        CountEarlierSetup 3073 TarvexActions CountEarlierSetup \
+        UncountEarlierSetup 3393 TarvexActions UncountEarlierSetup \
         CancelRegistrationAtRestart 3137 TarvexActions CancelRegistrationAtRestart \
-        RollbackUnregistration 3442 REGSVR32 "$tool" \
-        UnregisterControl 3186 REGSVR32 "$untool" \
-        RestoreRegistration 3442 REGSVR32 "$tool" \
-        RollbackRegistration 3442 REGSVR32 "$untool" \
+        RearrangeRegistrationAtRestart 3393 TarvexActions MatchRegistrationAtRestart \
+        RollbackUnregistration 3393 TarvexActions RegisterWithTool \
+        UnregisterControl 3137 TarvexActions UnregisterWithTool \
+        RestoreRegistration 3393 TarvexActions RegisterWithTool \
+        RollbackRegistration 3393 TarvexActions UnregisterWithTool \
         RollbackMarker 3393 TarvexActions RollbackMarker \
         RegisterControl 3073 TarvexActions RunInstalledProgram \
         RegisterAfterEarlierRemoved 3073 TarvexActions RunInstalledProgram \
-        RollbackRegistrationAtRestart 3393 TarvexActions CancelRegistrationAtRestart \
+        RollbackRegistrationAtRestart 3393 TarvexActions MatchRegistrationAtRestart \
         ArrangeRegistrationAtRestart 3073 TarvexActions ArrangeRegistrationAtRestart
 }
 
 # Where each custom action runs and when: ACTION SEQUENCE CONDITION. $Control
 # is the control component's action: 3 installed or repaired, 2 removed, by
 # product or by feature.
+# A first installation into another folder than the program's own is refused, with this text.
+MOVED_FOLDER_REFUSAL='[ProductName] is installed into [ProgramFilesFolder]Tarvex ActiveX\ alone, which only administrators can write: its programs run as SYSTEM. Another folder ([INSTALLDIR]) is refused; install without INSTALLDIR.'
 REMOVAL_OF_OURS_ALONE='$Control=2 AND NOT UPGRADINGPRODUCTCODE AND (NOT CONTROL_SHARED_COUNT OR CONTROL_SHARED_COUNT="#1")'
 FIRST_INSTALL='$Control=3 AND NOT Installed AND NOT EARLIER_BUILD_FOUND'
+# A TVex.DLL there before our first installation that no setup counts; the deployed 1.2.0.7 counted none of its own.
+EARLIER_SETUP_UNCOUNTED='$Control=3 AND CONTROL_BEFORE AND NOT CONTROL_SHARED_COUNT AND NOT EARLIER_BUILD_FOUND AND NOT Installed'
+# The rollbacks of the arrangement and of its cancellation name the control and the starter by their folders.
+CONTROL_AND_STARTER='[SystemFolder]TVex.DLL|[INSTALLDIR]TarvexRegisterAtRestart.exe'
 expected_custom_sequence() {
     printf '%s\t%s\t%s\n' \
-        FindRegistrationTool 1010 "" \
+        ExpectedProgramFolder 1001 "" \
+        ExpectedShortProgramFolder 1001 "" \
+        MovedProgramFolderText 1002 "" \
+        RefuseMovedProgramFolder 1003 'NOT Installed AND INSTALLDIR ~<> ExpectedInstallDir AND INSTALLDIR ~<> ExpectedShortInstallDir' \
         RegisterControlData 1011 "" \
         RegisterAfterEarlierRemovedData 1012 "" \
         RollbackMarkerData 1013 "" \
         ArrangeRegistrationAtRestartData 1014 "" \
+        RollbackUnregistrationData 1015 "" \
+        UnregisterControlData 1016 "" \
+        RestoreRegistrationData 1017 "" \
+        RollbackRegistrationData 1018 "" \
+        CountEarlierSetupData 1019 "" \
+        UncountEarlierSetupData 1020 "" \
+        RollbackRegistrationAtRestartData 1021 "" \
+        RearrangeRegistrationAtRestartData 1022 "" \
         RollbackUnregistration 3489 "$REMOVAL_OF_OURS_ALONE" \
         UnregisterControl 3490 "$REMOVAL_OF_OURS_ALONE" \
-        CancelRegistrationAtRestart 3491 '$Control=2' \
-        RestoreRegistration 3995 '$Control=3 AND (EARLIER_BUILD_FOUND OR CONTROL_BEFORE)' \
+        RearrangeRegistrationAtRestart 3491 '$Control=2' \
+        CancelRegistrationAtRestart 3492 '$Control=2' \
+        RollbackRegistrationAtRestart 3994 '$Control=3' \
+        RestoreRegistration 3995 '(EARLIER_BUILD_FOUND OR CONTROL_BEFORE) AND $Control<>2' \
+        UncountEarlierSetup 3996 "$EARLIER_SETUP_UNCOUNTED" \
+        CountEarlierSetup 3997 "$EARLIER_SETUP_UNCOUNTED" \
         RollbackRegistration 4005 "$FIRST_INSTALL AND NOT CONTROL_BEFORE AND NOT MARKER_BEFORE" \
         RollbackMarker 4006 "$FIRST_INSTALL AND NOT MARKER_BEFORE" \
         RegisterControl 4010 '$Control=3' \
-        RegisterAfterEarlierRemoved 6520 '$Control=3 AND EARLIER_BUILD_FOUND' \
-        RollbackRegistrationAtRestart 6525 '$Control=3' \
+        RegisterAfterEarlierRemoved 6520 'EARLIER_BUILD_FOUND' \
         ArrangeRegistrationAtRestart 6530 '$Control=3'
+}
+
+# The actions after RemoveExistingProducts that run the program, and yet
+# wait on the control component's action ($Control): NAME each.
+reregistrations_on_control() {
+    local removal action
+    removal=$(seq_of RemoveExistingProducts)
+    for action in $(table CustomAction | awk -F'\t' '$4 == "RunInstalledProgram" { print $1 }'); do
+        [ "$(seq_of "$action")" -gt "${removal:-0}" ] && [[ $(condition_of "$action") == *'$Control'* ]] && echo "$action"
+    done
+    true
+}
+
+# The actions that would run an EXE as SYSTEM: NAME(TYPE) each.
+exe_actions_as_system() {
+    table CustomAction | awk -F'\t' '{ base = $2 % 64; deferred = int($2 / 1024) % 2; unimpersonated = int($2 / 2048) % 2 }
+        (base == 2 || base == 18 || base == 34 || base == 50) && deferred && unimpersonated { print $1 "(" $2 ")" }'
 }
 
 check_custom_actions() {
     local action type source target sequence condition
     while IFS=$'\t' read -r action type source target; do
         check "$action: type $type, $source, '$target'" \
-            [ "$(table CustomAction | awk -F'\t' -v a="$action" '$1 == a { print $2 "\t" $3 "\t" $4 }')" = \
+            [ "$(table CustomAction | awk -F'\t' -v a="$action" '$1 == a { print $2 "\t" ($3 == "" ? "(none)" : $3) "\t" $4 }')" = \
               "$type"$'\t'"$source"$'\t'"$target" ]
     done < <(expected_custom_actions)
     check "no other custom action" [ "$(table CustomAction | wc -l)" -eq "$(expected_custom_actions | wc -l)" ]
+    # Base types 2, 18, 34 and 50 run an EXE; 1024 defers it, 2048 keeps it from impersonating.
+    check "no custom action runs an EXE as SYSTEM (deferred, not impersonated): $(exe_actions_as_system | paste -sd ' ')" \
+        [ -z "$(exe_actions_as_system)" ]
     while IFS=$'\t' read -r action sequence condition; do
         check "$action at $sequence${condition:+ if $condition}" \
             [ "$(seq_of "$action")"$'\t'"$(condition_of "$action")" = "$sequence"$'\t'"$condition" ]
@@ -194,8 +249,13 @@ check_custom_actions() {
 # The order that the design rests on, whatever the numbers. Rollback runs the
 # script backwards: a rollback action runs before whatever precedes it.
 check_order() {
-    check "CustomActionData is set after CostFinalize and before InstallInitialize" \
-        between "$(seq_of CostFinalize)" "$(seq_of RollbackMarkerData)" "$(seq_of InstallInitialize)"
+    local setter
+    for setter in $(table CustomAction | awk -F'\t' '$2 == 51 { print $1 }'); do
+        check "$setter sets its property after CostFinalize and before InstallInitialize" \
+            between "$(seq_of CostFinalize)" "$(seq_of "$setter")" "$(seq_of InstallInitialize)"
+    done
+    check "another program folder is refused once its text is set, before InstallInitialize writes anything" \
+        between "$(seq_of MovedProgramFolderText)" "$(seq_of RefuseMovedProgramFolder)" "$(seq_of InstallInitialize)"
     check "the unregistration runs before RemoveFiles, its rollback right before it" \
         between "$(seq_of RollbackUnregistration)" "$(seq_of UnregisterControl)" "$(seq_of RemoveFiles)"
     check "the earlier control's registration is restored after InstallFiles' rollback has put it back" \
@@ -214,10 +274,16 @@ check_order() {
         between "$(seq_of RemoveExistingProducts)" "$(seq_of RegisterAfterEarlierRemoved)" "$(seq_of InstallFinalize)"
     check "the registration after a restart is arranged after that removal, which can't take it away then" \
         between "$(seq_of RemoveExistingProducts)" "$(seq_of ArrangeRegistrationAtRestart)" "$(seq_of InstallFinalize)"
-    check "... its rollback right before it" \
-        between "$(seq_of RemoveExistingProducts)" "$(seq_of RollbackRegistrationAtRestart)" "$(seq_of ArrangeRegistrationAtRestart)"
-    check "CustomActionData of the arrangement is set after CostFinalize" \
-        between "$(seq_of CostFinalize)" "$(seq_of ArrangeRegistrationAtRestartData)" "$(seq_of InstallInitialize)"
+    check "... its rollback before InstallFiles, to run after the files' own rollback has taken this installation's rename away" \
+        between "$(seq_of RemoveFiles)" "$(seq_of RollbackRegistrationAtRestart)" "$(seq_of InstallFiles)"
+    check "the cancellation's rollback precedes it, after the unregistration" \
+        between "$(seq_of UnregisterControl)" "$(seq_of RearrangeRegistrationAtRestart)" "$(seq_of CancelRegistrationAtRestart)"
+    check "the earlier setup's reference is counted before InstallFiles, its rollback right before it" \
+        between "$(seq_of RemoveFiles)" "$(seq_of UncountEarlierSetup)" "$(seq_of CountEarlierSetup)"
+    check "... and the count before InstallFiles" between "$(seq_of UncountEarlierSetup)" "$(seq_of CountEarlierSetup)" "$(seq_of InstallFiles)"
+    # Windows gives the control component no action where the earlier build's same component has a file of a higher version.
+    check "no registration after RemoveExistingProducts waits on the control component's action: $(reregistrations_on_control | paste -sd ' ')" \
+        [ -z "$(reregistrations_on_control)" ]
 }
 
 # What was there before, looked up first: PROPERTY, and the locator's row.
@@ -326,8 +392,8 @@ check_actions_dll() {
     check "... of the program's architecture ($format)" \
         [ "$("$objdump" -f "$stream" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)" = "$format" ]
     exports=$("$objdump" -p "$stream" 2>/dev/null | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
-    for entry in RollbackMarker RunInstalledProgram ArrangeRegistrationAtRestart CancelRegistrationAtRestart; do
-        check "... exports $entry by its plain name" grep -qw "$entry" <<< "$exports"
+    for entry in $(table CustomAction | awk -F'\t' '$3 == "TarvexActions" { print $4 }' | sort -u); do
+        check "... exports $entry, which an action calls, by its plain name" grep -qw "$entry" <<< "$exports"
     done
     imports=$(imports_of "$objdump" "$stream")
     dlls=$(awk '{ print $1 }' <<< "$imports" | sort -uf | tr '\n' ' ')
@@ -379,8 +445,8 @@ breakages() {
         "UPDATE File SET Version = '', Language = '' WHERE File = 'ControlDll'" \
         'FAIL: TVex.DLL has File.Version and File.Language' \
         immediate-rollback \
-        "UPDATE CustomAction SET Type = 2162 WHERE Action = 'RollbackRegistration'" \
-        'FAIL: RollbackRegistration: type 3442' \
+        "UPDATE CustomAction SET Type = 2113 WHERE Action = 'RollbackRegistration'" \
+        'FAIL: RollbackRegistration: type 3393' \
         version-not-raised \
         "UPDATE Property SET Value = '1.2.0.7' WHERE Property = 'ProductVersion'" \
         'FAIL: ProductVersion 1.2.0.7 is the program' \
@@ -399,6 +465,21 @@ breakages() {
         registration-by-exe-action \
         "UPDATE CustomAction SET Type = 3090, Source = 'ProgramExe', Target = '' WHERE Action = 'RegisterControl'" \
         'FAIL: RegisterControl: type 3073' \
+        reregistration-on-control \
+        "UPDATE InstallExecuteSequence SET Condition = '\$Control=3 AND EARLIER_BUILD_FOUND' WHERE Action = 'RegisterAfterEarlierRemoved'" \
+        'FAIL: no registration after RemoveExistingProducts waits on the control' \
+        earlier-setup-uncounted \
+        "DELETE FROM InstallExecuteSequence WHERE Action = 'CountEarlierSetup'" \
+        'FAIL: CountEarlierSetup at 3997' \
+        arrangement-rollback-after-files \
+        "UPDATE InstallExecuteSequence SET Sequence = 6525 WHERE Action = 'RollbackRegistrationAtRestart'" \
+        "FAIL: ... its rollback before InstallFiles" \
+        moved-folder-taken \
+        "DELETE FROM InstallExecuteSequence WHERE Action = 'RefuseMovedProgramFolder'" \
+        'FAIL: RefuseMovedProgramFolder at 1003' \
+        tool-run-by-exe-action \
+        "UPDATE CustomAction SET Type = 3186, Source = 'RollbackMarkerData', Target = '/u /s TVex.DLL' WHERE Action = 'UnregisterControl'" \
+        'FAIL: no custom action runs an EXE as SYSTEM' \
         custom-action-data-immediate-bit \
         "UPDATE CustomAction SET Type = 2099 WHERE Action = 'RegisterControlData'" \
         'FAIL: RegisterControlData: type 51' \

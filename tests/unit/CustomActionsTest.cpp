@@ -4,17 +4,25 @@
 // to Windows Installer, the pending replacement of the control and the
 // service that registers it after the restart.
 #include "ApiOverride.h"
+#include "common/ProcessAccount.h"
 #include "packaging/customaction/ChildProcess.h"
+#include "packaging/customaction/Confinement.h"
+#include "packaging/customaction/FolderTrust.h"
 #include "packaging/customaction/MarkerRollback.h"
 #include "packaging/customaction/MsiSession.h"
 #include "packaging/customaction/PendingRename.h"
 #include "packaging/customaction/ProgramRecords.h"
 #include "packaging/customaction/RestartService.h"
+#include "packaging/starter/RestartStarter.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +55,9 @@ struct ModelChild {
     bool readEndInheritable = true;
     bool writeEndClosedBeforeWait = false;
     bool readBlocked = false;
+    bool floods = false;  // writes lines for ever, faster than they are read
+    bool inJob = false;   // the job takes it
+    std::vector<std::string> events;  // "assigned", "resumed", "ended <code>", "job ended <code>"
     std::vector<std::string> terminated;
 };
 ModelChild child;
@@ -74,6 +85,7 @@ BOOL WINAPI ModelCreate(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRI
     return TRUE;
 }
 void Flow() {
+    if (child.floods && !child.ended) child.unwritten = "LOG flood\r\n";
     while (!child.unwritten.empty() && child.inPipe.size() < child.pipeCapacity) {
         child.inPipe += child.unwritten[0];
         child.unwritten.erase(0, 1);
@@ -93,6 +105,7 @@ BOOL WINAPI ModelRead(HANDLE pipe, LPVOID buffer, DWORD size, LPDWORD read, LPOV
     *read = std::min<DWORD>(size, static_cast<DWORD>(child.inPipe.size()));
     child.inPipe.copy(static_cast<char*>(buffer), *read);
     child.inPipe.erase(0, *read);
+    ++child.ticks;  // reading takes time too
     return TRUE;
 }
 DWORD WINAPI ModelWait(HANDLE process, DWORD milliseconds) {
@@ -109,6 +122,23 @@ BOOL WINAPI ModelExitCode(HANDLE, LPDWORD code) {
 }
 BOOL WINAPI ModelTerminate(HANDLE, UINT code) {
     child.terminated.push_back(std::to_string(code));
+    child.ended = true;
+    return TRUE;
+}
+DWORD WINAPI ModelResume(HANDLE thread) {
+    if (thread == kThread) child.events.push_back("resumed");
+    return 1;
+}
+BOOL WINAPI ModelAssign(HANDLE, HANDLE process) {
+    if (process != kProcess || !child.inJob) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    child.events.push_back("assigned");
+    return TRUE;
+}
+BOOL WINAPI ModelEndJob(HANDLE, UINT code) {
+    child.terminated.push_back("job " + std::to_string(code));
     child.ended = true;
     return TRUE;
 }
@@ -136,6 +166,11 @@ protected:
     ApiOverride<decltype(ChildProcess::api.TerminateProcess)> end_{ChildProcess::api.TerminateProcess, ModelTerminate};
     ApiOverride<decltype(ChildProcess::api.CloseHandle)> close_{ChildProcess::api.CloseHandle, ModelClose};
     ApiOverride<decltype(ChildProcess::api.GetTickCount)> ticks_{ChildProcess::api.GetTickCount, ModelTicks};
+    ApiOverride<decltype(ChildProcess::api.ResumeThread)> resume_{ChildProcess::api.ResumeThread, ModelResume};
+    ApiOverride<decltype(Confinement::api.AssignProcessToJobObject)> assign_{Confinement::api.AssignProcessToJobObject,
+                                                                             ModelAssign};
+    ApiOverride<decltype(Confinement::api.TerminateJobObject)> endJob_{Confinement::api.TerminateJobObject,
+                                                                       ModelEndJob};
 };
 
 }  // namespace
@@ -172,6 +207,50 @@ TEST_F(ModelRun, ChildThatOutlivesItsLimitIsEndedWithTheTimeOutCode) {
     EXPECT_GE(child.ticks, 1000u);
 }
 
+// The child in a job is ended with all it started; where the job can't take
+// it (Windows 7 and earlier inside a job of Windows Installer's), the run goes
+// on, says so, and ends the child alone. Either way it starts suspended and
+// runs only once it is where it will stay.
+TEST_F(ModelRun, AChildOutlivingItsLimitIsEndedWithItsJobOrAloneWhereNoJobTookIt) {
+    for (const bool inJob : {true, false}) {
+        child = ModelChild();
+        child.hangs = true;
+        child.inJob = inJob;
+        Outcome outcome{};
+        RunLines(L"program.exe", 1000, &outcome);
+        EXPECT_EQ(outcome.end, End::TimedOut);
+        EXPECT_EQ(child.terminated, std::vector<std::string>{inJob ? "job 1460" : "1460"});
+        const std::vector<std::string> events =
+            inJob ? std::vector<std::string>{"assigned", "resumed"} : std::vector<std::string>{"resumed"};
+        EXPECT_EQ(child.events, events);
+        const bool noted = std::any_of(outcome.notes.begin(), outcome.notes.end(), [](const std::wstring& note) {
+            return note.find(L"outside a job of its own") != std::wstring::npos &&
+                   note.find(L"(error 5)") != std::wstring::npos;
+        });
+        EXPECT_EQ(noted, !inJob) << "the caller's log says when no job took it";
+    }
+}
+
+TEST_F(ModelRun, AChildThatWritesWithoutEndIsStillEndedAtItsLimit) {
+    child.floods = true;
+    child.hangs = true;
+    child.inJob = true;
+    Outcome outcome{};
+    const std::vector<std::wstring> lines = RunLines(L"program.exe", 2000, &outcome);
+    EXPECT_EQ(outcome.end, End::TimedOut) << "it would have been read for ever";
+    EXPECT_FALSE(lines.empty());
+}
+
+TEST_F(ModelRun, AFailureWhileALineIsHandledEndsTheChildAndReachesTheCaller) {
+    child.hangs = true;
+    child.inJob = true;
+    child.unwritten = "LOG one\r\n";
+    EXPECT_THROW(ChildProcess::RunCollectingLines(L"program.exe", 60000,
+                                                  [](const std::wstring&) { throw std::bad_alloc(); }),
+                 std::bad_alloc);
+    EXPECT_EQ(child.terminated, std::vector<std::string>{"job 1223"});
+}
+
 namespace {
 std::wstring TestProgramFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -197,6 +276,24 @@ TEST(ChildProcessRun, RealChildrenTheirLinesTheirCodesAndOneThatCantStart) {
     RunLines(L"\"" + TestProgramFolder() + L"no such program.exe\"", 30000, &outcome);
     EXPECT_EQ(outcome.end, End::NotStarted);
     EXPECT_EQ(outcome.code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// The job's own effect, which only a real child shows: a process that the
+// child started is ended with it when the child outlives its limit.
+TEST(ChildProcessRun, WhatAChildStartedEndsWithItAtItsLimit) {
+    Outcome outcome{};
+    const std::vector<std::wstring> lines =
+        RunLines(L"\"" + TestProgramFolder() + L"exit_with_code.exe\" grandchild 60000", 3000, &outcome);
+    EXPECT_EQ(outcome.end, End::TimedOut);
+    EXPECT_TRUE(outcome.notes.empty()) << (outcome.notes.empty() ? std::wstring() : outcome.notes[0]);
+    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines[0].rfind(L"grandchild ", 0), 0u) << lines[0];
+    const DWORD id = static_cast<DWORD>(std::wcstoul(lines[0].c_str() + 11, nullptr, 10));
+    const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (grandchild) {
+        EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the grandchild outlived the run";
+        ::CloseHandle(grandchild);
+    }
 }
 
 TEST(ProgramRecords, TheInstallersErrorIsTheProgramsOwnMessageThenTheExitCodesMeaning) {
@@ -410,24 +507,40 @@ TEST(PendingRename, EitherValueOfTheSessionManagerMayHoldTheReplacement) {
 }
 
 namespace {
-// The service control manager as the test keeps it: the one service's configuration.
+// The service control manager as the test keeps it: the one service's
+// configuration; a service marked for deletion stays for that many polls
+// (-1: until the test ends).
 struct ServiceRecord {
     bool exists = false;
-    std::wstring binary;
+    std::wstring binary, group, dependencies, account, password;
     DWORD type = 0, start = 0;
     bool accountNamed = false;
     int created = 0, changed = 0, deleted = 0;
+    int markedPolls = 0;
+    DWORD slept = 0;
 };
 ServiceRecord scm;
 SC_HANDLE const kManager = reinterpret_cast<SC_HANDLE>(0x5C1), kService = reinterpret_cast<SC_HANDLE>(0x5C2);
 SC_HANDLE WINAPI OpenManager(LPCWSTR, LPCWSTR, DWORD) { return kManager; }
+// A list of strings as the service control manager takes it, up to its empty last one.
+std::wstring MultiString(LPCWSTR list) {
+    std::wstring text;
+    for (; list && *list; list += wcslen(list) + 1) text += std::wstring(list) + L";";
+    return list ? text : L"(unchanged)";
+}
 SC_HANDLE WINAPI Create(SC_HANDLE, LPCWSTR, LPCWSTR, DWORD, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR,
                         LPDWORD, LPCWSTR, LPCWSTR account, LPCWSTR) {
+    if (scm.markedPolls != 0) {
+        if (scm.markedPolls > 0) --scm.markedPolls;
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return nullptr;
+    }
     if (scm.exists) {
         SetLastError(ERROR_SERVICE_EXISTS);
         return nullptr;
     }
-    scm = {true, binary, type, start, account != nullptr, scm.created + 1, scm.changed, scm.deleted};
+    scm.exists = true, scm.binary = binary, scm.type = type, scm.start = start, scm.accountNamed = account != nullptr;
+    ++scm.created;
     return kService;
 }
 SC_HANDLE WINAPI OpenOne(SC_HANDLE, LPCWSTR name, DWORD) {
@@ -437,9 +550,11 @@ SC_HANDLE WINAPI OpenOne(SC_HANDLE, LPCWSTR name, DWORD) {
     }
     return kService;
 }
-BOOL WINAPI Change(SC_HANDLE, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR, LPDWORD, LPCWSTR,
-                   LPCWSTR account, LPCWSTR, LPCWSTR) {
+BOOL WINAPI Change(SC_HANDLE, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR group, LPDWORD,
+                   LPCWSTR dependencies, LPCWSTR account, LPCWSTR password, LPCWSTR) {
     scm.type = type, scm.start = start, scm.binary = binary, scm.accountNamed = account != nullptr;
+    scm.group = group ? group : L"(unchanged)", scm.dependencies = MultiString(dependencies);
+    scm.account = account ? account : L"(unchanged)", scm.password = password ? password : L"(unchanged)";
     ++scm.changed;
     return TRUE;
 }
@@ -449,19 +564,25 @@ BOOL WINAPI Delete(SC_HANDLE) {
     return TRUE;
 }
 BOOL WINAPI CloseOne(SC_HANDLE) { return TRUE; }
+void WINAPI Pause(DWORD ms) { scm.slept += ms; }
+
+class ServiceManagerModel : public ::testing::Test {
+protected:
+    void SetUp() override { scm = ServiceRecord(); }
+    const std::wstring starter = L"C:\\Program Files (x86)\\Tarvex ActiveX\\TarvexRegisterAtRestart.exe";
+    ApiOverride<decltype(RestartService::api.OpenSCManagerW)> manager_{RestartService::api.OpenSCManagerW, OpenManager};
+    ApiOverride<decltype(RestartService::api.CreateServiceW)> create_{RestartService::api.CreateServiceW, Create};
+    ApiOverride<decltype(RestartService::api.OpenServiceW)> open_{RestartService::api.OpenServiceW, OpenOne};
+    ApiOverride<decltype(RestartService::api.ChangeServiceConfigW)> change_{RestartService::api.ChangeServiceConfigW,
+                                                                            Change};
+    ApiOverride<decltype(RestartService::api.DeleteService)> remove_{RestartService::api.DeleteService, Delete};
+    ApiOverride<decltype(RestartService::api.CloseServiceHandle)> close_{RestartService::api.CloseServiceHandle,
+                                                                         CloseOne};
+    ApiOverride<decltype(RestartService::api.Sleep)> sleep_{RestartService::api.Sleep, Pause};
+};
 }  // namespace
 
-TEST(RestartService, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereTheStarterIs) {
-    ApiOverride<decltype(RestartService::api.OpenSCManagerW)> manager(RestartService::api.OpenSCManagerW, OpenManager);
-    ApiOverride<decltype(RestartService::api.CreateServiceW)> create(RestartService::api.CreateServiceW, Create);
-    ApiOverride<decltype(RestartService::api.OpenServiceW)> open(RestartService::api.OpenServiceW, OpenOne);
-    ApiOverride<decltype(RestartService::api.ChangeServiceConfigW)> change(RestartService::api.ChangeServiceConfigW,
-                                                                           Change);
-    ApiOverride<decltype(RestartService::api.DeleteService)> remove(RestartService::api.DeleteService, Delete);
-    ApiOverride<decltype(RestartService::api.CloseServiceHandle)> close(RestartService::api.CloseServiceHandle,
-                                                                        CloseOne);
-    scm = ServiceRecord();
-    const std::wstring starter = L"C:\\Program Files (x86)\\Tarvex ActiveX\\TarvexRegisterAtRestart.exe";
+TEST_F(ServiceManagerModel, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereTheStarterIs) {
     const RestartService::Cancelled none = RestartService::Cancel();
     EXPECT_EQ(none.error, 0u) << "nothing arranged is nothing to take away";
     EXPECT_FALSE(none.wasArranged);
@@ -470,12 +591,210 @@ TEST(RestartService, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereThe
     EXPECT_EQ(scm.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     EXPECT_EQ(scm.start, static_cast<DWORD>(SERVICE_AUTO_START));
     EXPECT_FALSE(scm.accountNamed) << "no account: LocalSystem";
+    scm.account = L"NT AUTHORITY\\LocalService", scm.dependencies = L"Other;";  // as an earlier one may have left it
     EXPECT_EQ(RestartService::Arrange(starter), 0u);
     EXPECT_EQ(scm.created, 1) << "a second arrangement replaces the first, never adds one";
     EXPECT_EQ(scm.changed, 1);
     EXPECT_EQ(scm.binary, L"\"" + starter + L"\"");
+    EXPECT_EQ(scm.account + L"|" + scm.password + L"|" + scm.group + L"|" + scm.dependencies, L"LocalSystem|||")
+        << "every field set anew: LocalSystem, no password, no group, no dependencies";
     const RestartService::Cancelled cancelled = RestartService::Cancel();
     EXPECT_EQ(cancelled.error, 0u);
     EXPECT_TRUE(cancelled.wasArranged);
     EXPECT_FALSE(scm.exists);
+}
+
+// A service marked for deletion (the Services console holds it) is waited
+// for a few seconds; still there, it is reported, as it can't be set up anew.
+TEST_F(ServiceManagerModel, AServiceMarkedForDeletionIsWaitedForThenReported) {
+    scm.markedPolls = 3;
+    EXPECT_EQ(RestartService::Arrange(starter), 0u);
+    EXPECT_TRUE(scm.exists);
+    scm = ServiceRecord();
+    scm.markedPolls = -1;
+    EXPECT_EQ(RestartService::Arrange(starter), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_GE(scm.slept, 4000u);
+    EXPECT_LE(scm.slept, 5000u);
+}
+
+// The rollbacks' rule, with no record of what came before: arranged exactly
+// while a rename onto the control waits for the restart.
+TEST_F(ServiceManagerModel, RollbacksArrangeExactlyWhileARenameOntoTheControlWaits) {
+    ApiOverride<decltype(PendingRename::api.RegOpenKeyExW)> openRenames(PendingRename::api.RegOpenKeyExW,
+                                                                        OpenSessionManager);
+    ApiOverride<decltype(PendingRename::api.RegQueryValueExW)> queryRenames(PendingRename::api.RegQueryValueExW,
+                                                                            QueryRenames);
+    ApiOverride<decltype(PendingRename::api.RegCloseKey)> closeRenames(PendingRename::api.RegCloseKey,
+                                                                       CloseSessionManager);
+    using namespace std::string_literals;
+    const std::wstring control = L"C:\\W\\TVex.DLL";
+    for (const bool pending : {true, false}) {
+        for (const bool arrangedBefore : {true, false}) {
+            scm = ServiceRecord();
+            scm.exists = arrangedBefore;
+            renames = pending ? L"\\??\\C:\\W\\msi1.tmp\0!\\??\\C:\\W\\TVex.DLL\0"s : L""s, renames2.clear(), growth.clear();
+            const RestartService::Matched matched = RestartService::MatchPendingRename(control, starter);
+            EXPECT_EQ(matched.error, 0u);
+            EXPECT_EQ(matched.arranged, pending);
+            EXPECT_EQ(scm.exists, pending) << "pending " << pending << ", arranged before " << arrangedBefore;
+        }
+    }
+}
+
+namespace {
+// The security descriptor that every path has, as SDDL; a read error instead where set.
+std::wstring descriptorText;
+DWORD descriptorError = 0;
+DWORD WINAPI DescriptorOf(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL* dacl, PACL*,
+                          PSECURITY_DESCRIPTOR* descriptor) {
+    if (descriptorError) return descriptorError;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptorText.c_str(), SDDL_REVISION_1, descriptor,
+                                                                nullptr))
+        return ::GetLastError();
+    BOOL present = FALSE, defaulted = FALSE;
+    ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    if (!present) *dacl = nullptr;  // a NULL DACL: all access to everyone
+    return ERROR_SUCCESS;
+}
+// This process's own account as SDDL names it.
+std::wstring OwnSid() {
+    const ProcessAccount::User own;
+    LPWSTR text = nullptr;
+    if (own.sid()) ::ConvertSidToStringSidW(own.sid(), &text);
+    const std::wstring sid = text ? text : L"";
+    ::LocalFree(text);
+    return sid;
+}
+}  // namespace
+
+// What may run as SYSTEM: only a file and folder that the trusted accounts
+// alone may change, and own. (Wine gives every path the one descriptor of
+// the running account's; NTFS ACLs show on Windows alone.)
+TEST(FolderTrust, OnlyTheTrustedAccountsMayChangeWhatRunsAsSystem) {
+    ApiOverride<decltype(FolderTrust::api.GetNamedSecurityInfoW)> read(FolderTrust::api.GetNamedSecurityInfoW,
+                                                                       DescriptorOf);
+    const std::wstring own = OwnSid();
+    const std::wstring installer = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const struct {
+        std::wstring sddl;
+        DWORD error;
+        std::vector<std::wstring> said;  // empty: trusted
+    } cases[] = {
+        {L"O:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", 0, {}},  // Program Files
+        {L"O:BAD:(A;;FA;;;SY)(A;OICIIO;GA;;;CO)(A;OICIIO;GW;;;BU)(D;;FA;;;WD)", 0, {}},  // inherit-only, deny
+        {L"O:" + installer + L"D:(A;;FA;;;" + installer + L")(A;;FA;;;SY)", 0, {}},
+        {L"O:" + own + L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + own + L")(A;OICI;0x1200a9;;;WD)", 0, {}},  // Wine's
+        {L"O:BAD:(A;;FA;;;SY)(A;OICI;0x1301bf;;;BU)", 0, {L"Users", L"FILE_WRITE_DATA", L"DELETE"}},
+        {L"O:BAD:(A;;FA;;;SY)(A;;0x40;;;AU)", 0, {L"Authenticated Users", L"(FILE_DELETE_CHILD)"}},
+        {L"O:BAD:(A;;FA;;;SY)(A;;WD;;;WD)", 0, {L"Everyone", L"(WRITE_DAC)"}},
+        {L"O:BUD:(A;;FA;;;SY)", 0, {L"is owned by", L"Users"}},
+        {L"O:BA", 0, {L"has no DACL"}},
+        {L"", ERROR_ACCESS_DENIED, {L"can't be read (error 5)"}},
+        {L"", ERROR_FILE_NOT_FOUND, {}},  // nothing there to distrust: its start fails and says why
+    };
+    for (const auto& c : cases) {
+        descriptorText = c.sddl, descriptorError = c.error;
+        const std::wstring refusal = FolderTrust::Refusal(L"C:\\Tarvex\\TarvexActiveXInstaller.exe");
+        EXPECT_EQ(refusal.empty(), c.said.empty()) << c.sddl << ": " << refusal;
+        for (const std::wstring& part : c.said) EXPECT_NE(refusal.find(part), std::wstring::npos) << refusal;
+    }
+    descriptorError = 0;
+}
+
+namespace {
+// The service control manager's side of the starter: how the service stopped and the events it wrote.
+std::vector<DWORD> stopCodes;
+std::vector<std::pair<WORD, std::wstring>> starterEvents;
+std::wstring starterPath;
+DWORD exitCodeGiven = 0;
+BOOL WINAPI Dispatch(const SERVICE_TABLE_ENTRYW* services) {
+    services[0].lpServiceProc(0, nullptr);
+    return TRUE;
+}
+SERVICE_STATUS_HANDLE WINAPI RegisterHandler(LPCWSTR, LPHANDLER_FUNCTION) {
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x51);
+}
+BOOL WINAPI Status(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+    if (status->dwCurrentState == SERVICE_STOPPED) stopCodes.push_back(status->dwWin32ExitCode);
+    return TRUE;
+}
+DWORD WINAPI StarterFile(HMODULE, LPWSTR path, DWORD size) {
+    return static_cast<DWORD>(starterPath.copy(path, size - 1));
+}
+HANDLE WINAPI EventSource(LPCWSTR, LPCWSTR) { return reinterpret_cast<HANDLE>(0xE5); }
+BOOL WINAPI StarterEvent(HANDLE, WORD type, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR* strings, LPVOID) {
+    starterEvents.emplace_back(type, strings[0]);
+    return TRUE;
+}
+BOOL WINAPI NoEventSource(HANDLE) { return TRUE; }
+BOOL WINAPI GivenExitCode(HANDLE, LPDWORD code) {
+    *code = exitCodeGiven;
+    return TRUE;
+}
+DWORD overdueTicks = 0;
+DWORD WINAPI Overdue() { return overdueTicks += 11 * 60000; }
+}  // namespace
+
+// The starter stops with an exit code that the Service Control Manager logs
+// (event 7023 with the code's text): the program's failure, its time-out,
+// or why it could not start; its event says the same, and the service goes.
+TEST_F(ServiceManagerModel, TheStarterStopsWithTheRunsOwnErrorAndGoes) {
+    ApiOverride<decltype(RestartStarter::api.StartServiceCtrlDispatcherW)> dispatch(
+        RestartStarter::api.StartServiceCtrlDispatcherW, Dispatch);
+    ApiOverride<decltype(RestartStarter::api.RegisterServiceCtrlHandlerW)> handler(
+        RestartStarter::api.RegisterServiceCtrlHandlerW, RegisterHandler);
+    ApiOverride<decltype(RestartStarter::api.SetServiceStatus)> status(RestartStarter::api.SetServiceStatus, Status);
+    ApiOverride<decltype(RestartStarter::api.GetModuleFileNameW)> file(RestartStarter::api.GetModuleFileNameW,
+                                                                       StarterFile);
+    ApiOverride<decltype(RestartStarter::api.RegisterEventSourceW)> source(RestartStarter::api.RegisterEventSourceW,
+                                                                           EventSource);
+    ApiOverride<decltype(RestartStarter::api.ReportEventW)> report(RestartStarter::api.ReportEventW, StarterEvent);
+    ApiOverride<decltype(RestartStarter::api.DeregisterEventSource)> release(
+        RestartStarter::api.DeregisterEventSource, NoEventSource);
+    ApiOverride<decltype(ChildProcess::api.GetExitCodeProcess)> code(ChildProcess::api.GetExitCodeProcess,
+                                                                     GivenExitCode);
+    const std::wstring folder = TestProgramFolder() + L"starter-test";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    starterPath = folder + L"\\TarvexRegisterAtRestart.exe";
+    const std::wstring program = folder + L"\\TarvexActiveXInstaller.exe";
+    ::DeleteFileW(program.c_str());
+    const struct {
+        bool present;
+        DWORD exitCode;
+        bool overdue;
+        DWORD stopCode;
+    } cases[] = {{false, 0, false, ERROR_FILE_NOT_FOUND},
+                 {true, 0, false, NO_ERROR},
+                 {true, 1, false, ERROR_INSTALL_FAILURE},
+                 {true, 0, true, ERROR_TIMEOUT}};
+    for (const auto& c : cases) {
+        if (c.present) ::CopyFileW((TestProgramFolder() + L"exit_with_code.exe").c_str(), program.c_str(), FALSE);
+        stopCodes.clear(), starterEvents.clear(), exitCodeGiven = c.exitCode, overdueTicks = 0;
+        scm.exists = true;
+        {
+            ApiOverride<decltype(ChildProcess::api.GetTickCount)> ticks(
+                ChildProcess::api.GetTickCount, c.overdue ? Overdue : ChildProcess::api.GetTickCount);
+            EXPECT_EQ(RestartStarter::RunAsService(), 0);
+        }
+        EXPECT_EQ(stopCodes, std::vector<DWORD>{c.stopCode}) << "exit code " << c.exitCode;
+        ASSERT_EQ(starterEvents.size(), 1u);
+        EXPECT_EQ(starterEvents[0].first, c.stopCode ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE)
+            << starterEvents[0].second;
+        EXPECT_FALSE(scm.exists) << "the service goes, whatever came of the run";
+    }
+    ::DeleteFileW(program.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST(RestartStarter, ALongEventKeepsTheOutcomeAndTheLogsEndAndSaysItWasCut) {
+    const std::wstring outcome = L"Registration after the restart: TarvexActiveXInstaller.exe ended with exit code 1.";
+    std::wstring log;
+    for (int i = 0; log.size() < 40000; ++i) log += L"10.12.2026 11:22:33: entry " + std::to_wstring(i) + L"\r\n";
+    const std::wstring text = RestartStarter::EventText(outcome, log);
+    EXPECT_EQ(text.size(), RestartStarter::kEventTextLimit);
+    EXPECT_EQ(text.rfind(outcome, 0), 0u);
+    EXPECT_NE(text.find(L"cut"), std::wstring::npos);
+    EXPECT_EQ(text.substr(text.size() - 200), log.substr(log.size() - 200)) << "the log's end, where it failed";
+    EXPECT_EQ(RestartStarter::EventText(outcome, L"short\r\n"), outcome + L"\r\nshort\r\n");
 }

@@ -51,6 +51,24 @@ TEST(InstallerUi, RunIsUnseenOnAnInvisibleStationOrInSessionZeroFromVistaOn) {
     }
 }
 
+// As a service account the run is unseen wherever its station is: Windows
+// Installer runs its elevated actions as SYSTEM on the desktop of whoever
+// started the installation.
+TEST(InstallerUi, RunAsAServiceAccountIsUnseenOnAVisibleStationToo) {
+    using Account = UiRecorder::Account;
+    const std::pair<Account, bool> cases[] = {
+        {Account::Own, true},             // the test's own account, an administrator
+        {Account::LocalSystem, false},    {Account::LocalService, false},
+        {Account::NetworkService, false}, {Account::Unreadable, true},
+    };
+    for (const auto& [account, seen] : cases) {
+        UiRecorder ui;
+        ui.account = account;
+        InstallerUi::DetectWhetherRunIsSeen();
+        EXPECT_EQ(InstallerUi::RunIsSeen, seen) << "account " << static_cast<int>(account);
+    }
+}
+
 TEST(InstallerUi, UnseenBoxesAreAnsweredNoToTheQuestionOkOtherwiseAndNeverShown) {
     UiRecorder ui;
     ui.station = Station::Invisible;

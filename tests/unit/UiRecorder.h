@@ -1,11 +1,12 @@
 // Answers the installer's message boxes and keeps what it showed, what it put
 // on the clipboard and the events it wrote, for as long as the recorder
-// lives; it also answers the question whether the window station can be
-// seen. The clipboard calls are faked; the owner window the program makes for
+// lives; it also answers the questions whether the window station can be
+// seen and which account the process runs as. The clipboard calls are faked; the owner window the program makes for
 // them is real.
 #pragma once
 
 #include "ApiOverride.h"
+#include "common/ProcessAccount.h"
 #include "installer/InstallerUi.h"
 
 #include <windows.h>
@@ -53,6 +54,8 @@ public:
     // and the session the process runs in (no answer when negative).
     enum class Station { Visible, Invisible, QueryFails } station = Station::Visible;
     long session = 1;
+    // The process token's user: this test's own, a well-known account, or no answer.
+    enum class Account { Own, LocalSystem, LocalService, NetworkService, Unreadable } account = Account::Own;
     std::vector<WrittenEvent> events;
     bool refuseEventSource = false;
     int openEventSources = 0;
@@ -112,6 +115,17 @@ private:
         *session = static_cast<DWORD>(self.session);
         return TRUE;
     }
+    static BOOL WINAPI TokenUser(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size, PDWORD needed) {
+        const Account account = active()->account;
+        if (account == Account::Own) return ::GetTokenInformation(token, kind, info, size, needed);
+        const WELL_KNOWN_SID_TYPE types[] = {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid};
+        if (account == Account::Unreadable || kind != ::TokenUser || size < sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE)
+            return FALSE;
+        auto* user = static_cast<TOKEN_USER*>(info);
+        user->User = {user + 1, 0};
+        DWORD sidSize = SECURITY_MAX_SID_SIZE;
+        return ::CreateWellKnownSid(types[static_cast<int>(account) - 1], nullptr, user->User.Sid, &sidSize);
+    }
     static HANDLE WINAPI RegisterSource(LPCWSTR server, LPCWSTR source) {
         UiRecorder& self = *active();
         if (self.refuseEventSource || server != nullptr) return nullptr;
@@ -148,6 +162,8 @@ private:
         InstallerUi::api.GetUserObjectInformationW, &UiRecorder::StationInformation};
     ApiOverride<decltype(InstallerUi::api.ProcessIdToSessionId)> session_{InstallerUi::api.ProcessIdToSessionId,
                                                                            &UiRecorder::SessionOf};
+    ApiOverride<decltype(ProcessAccount::api.GetTokenInformation)> token_{ProcessAccount::api.GetTokenInformation,
+                                                                            &UiRecorder::TokenUser};
     ApiOverride<decltype(InstallerUi::api.RegisterEventSourceW)> register_{InstallerUi::api.RegisterEventSourceW,
                                                                            &UiRecorder::RegisterSource};
     ApiOverride<decltype(InstallerUi::api.ReportEventW)> report_{InstallerUi::api.ReportEventW, &UiRecorder::Report};

@@ -16,10 +16,11 @@
 // A leading "--desktop NAME" works on the named Wine desktop instead of the
 // default one (a virtual desktop started by explorer /desktop=NAME,WxH);
 // "--title TITLE" looks for a box of that title instead of the program's
-// (Windows Installer's own boxes, say).
+// (Windows Installer's own boxes, say); "--title '*'" for a box of any title.
 //
-// A box is described on one line, "buttons=yes,no icon=none geometry=WxH+X+Y",
-// followed by the box's text exactly as shown (CR LF kept, no newline added).
+// A box is described on one line, "buttons=yes,no icon=none title=TITLE
+// geometry=WxH+X+Y", followed by the box's text exactly as shown (CR LF kept,
+// no newline added).
 #include <windows.h>
 
 #include <cstdarg>
@@ -83,7 +84,7 @@ bool PollUntil(DWORD timeoutMs, Predicate done) {
 HWND WaitForBox(DWORD timeoutMs) {
     HWND box = nullptr;
     const bool shown = PollUntil(timeoutMs, [&box] {
-        box = ::FindWindowW(kBoxClass, boxTitle.c_str());
+        box = ::FindWindowW(kBoxClass, boxTitle == L"*" ? nullptr : boxTitle.c_str());
         return box && ::IsWindowVisible(box) && ::GetDlgItem(box, kBoxTextId);
     });
     return shown ? box : nullptr;
@@ -133,8 +134,8 @@ std::wstring Describe(HWND box) {
     wchar_t geometry[64];
     std::swprintf(geometry, 64, L"%ldx%ld+%ld+%ld", frame.right - frame.left,
                   frame.bottom - frame.top, frame.left, frame.top);
-    return L"buttons=" + names + L" icon=" + (icon ? L"shown" : L"none") + L" geometry=" +
-           geometry + L"\n";
+    return L"buttons=" + names + L" icon=" + (icon ? L"shown" : L"none") + L" title=" + WindowText(box) +
+           L" geometry=" + geometry + L"\n";
 }
 
 int ShowBox(DWORD timeoutMs, HWND* found) {

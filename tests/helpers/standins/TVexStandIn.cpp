@@ -8,6 +8,9 @@
 //   TVEX_STANDIN_DEPENDENT  loads tvexdep.dll by bare name, as controls with
 //                           helper DLLs do, then registers as GOOD does; a
 //                           missing helper is no failure
+//   TVEX_STANDIN_ASKS       asks in a box of its own, as controls with a
+//                           licence dialog do, and registers as GOOD does on
+//                           Yes; where no one sees the box, it waits for ever
 //   TVEX_STANDIN_UNLOADABLE imports tvexabsent.dll, which is nowhere the
 //                           loader looks: the DLL can't be loaded at all, as a
 //                           control whose runtime is missing, and the
@@ -24,6 +27,7 @@
 #define TVEX_STANDIN_CRASH 3
 #define TVEX_STANDIN_DEPENDENT 4
 #define TVEX_STANDIN_UNLOADABLE 5
+#define TVEX_STANDIN_ASKS 6
 
 #if TVEX_STANDIN == TVEX_STANDIN_UNLOADABLE
 extern "C" __declspec(dllimport) HRESULT TvexAbsentHelper();
@@ -117,6 +121,11 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     return SELFREG_E_CLASS;
 #elif TVEX_STANDIN == TVEX_STANDIN_UNLOADABLE
     return TvexAbsentHelper();
+#elif TVEX_STANDIN == TVEX_STANDIN_ASKS
+    if (::MessageBoxW(nullptr, L"Register the Tarvex ActiveX control (stand-in)?", L"Tarvex stand-in asks",
+                      MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return SELFREG_E_CLASS;
+    return RegisterClass();
 #elif TVEX_STANDIN == TVEX_STANDIN_CRASH
     // volatile, so that the compiler keeps the store it could prove undefined.
     int* volatile nowhere = nullptr;

@@ -1,0 +1,55 @@
+#include "SharedCount.h"
+
+#include "common/UniqueResource.h"
+
+namespace SharedCount {
+
+Api api = {::RegCreateKeyExW, ::RegQueryValueExW, ::RegSetValueExW, ::RegDeleteValueW, ::RegCloseKey};
+
+namespace {
+
+constexpr wchar_t kSharedDlls[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+struct KeyTraits {
+    static HKEY invalid() noexcept { return nullptr; }
+    static void close(HKEY key) noexcept { api.RegCloseKey(key); }
+};
+using UniqueKey = UniqueResource<HKEY, KeyTraits>;
+
+// The count as it stands; 0 where there is none (or none that is a number).
+long Current(HKEY key, const std::wstring& file) {
+    DWORD type = 0, count = 0, bytes = sizeof count;
+    if (api.RegQueryValueExW(key, file.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count), &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD || bytes != sizeof count)
+        return 0;
+    return static_cast<long>(count);
+}
+
+// Writes the count; 0 deletes it. The registry's result.
+LONG Store(HKEY key, const std::wstring& file, long count) {
+    if (count <= 0) {
+        const LONG result = api.RegDeleteValueW(key, file.c_str());
+        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+    }
+    const DWORD value = static_cast<DWORD>(count);
+    return api.RegSetValueExW(key, file.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+}  // namespace
+
+long Add(const std::wstring& file, long delta, DWORD* error) {
+    UniqueKey key;
+    LONG result = api.RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0,
+                                      KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.put(), nullptr);
+    long count = -1;
+    if (result == ERROR_SUCCESS) {
+        count = Current(key.get(), file) + delta;
+        if (count < 0) count = 0;
+        result = Store(key.get(), file, count);
+    }
+    *error = static_cast<DWORD>(result);
+    return result == ERROR_SUCCESS ? count : -1;
+}
+
+}  // namespace SharedCount
