@@ -103,9 +103,9 @@ UINT CountSharedReference(MSIHANDLE session, long delta) {
                                      std::to_wstring(error) + L")");
         return ERROR_INSTALL_FAILURE;
     }
-    MsiSession::Log(session, std::wstring(delta > 0 ? L"the setup that put " : L"rollback: the setup that put ") +
-                                 control + (delta > 0 ? L" there before us is counted" : L" there before us counts no more") +
-                                 L" (SharedDLLs count " + std::to_wstring(count) + L")");
+    const std::wstring said = delta > 0 ? L"the setup that put " + control + L" there before us is counted"
+                                        : L"rollback: the setup that put " + control + L" there before us counts no more";
+    MsiSession::Log(session, said + L" (SharedDLLs count " + std::to_wstring(count) + L")");
     return ERROR_SUCCESS;
 }
 UINT CountEarlier(MSIHANDLE session) { return CountSharedReference(session, +1); }

@@ -55,8 +55,8 @@ suite_init() {
     win64) OS_NAME="Windows 7 (64bit)" BITNESS_LINE="64 bit OS detected" ;;
     win32) OS_NAME="Windows 7" BITNESS_LINE="32 bit OS detected" ;;
     esac
-    TOOL_WIN="$SYSDIR_WIN\\RegSvr32.exe"
-    CONTROL_WIN="$SYSDIR_WIN\\TVex.DLL"
+    # shellcheck disable=SC2034  # the tool and the control as the checks and the scenarios name them
+    TOOL_WIN="$SYSDIR_WIN\\RegSvr32.exe" CONTROL_WIN="$SYSDIR_WIN\\TVex.DLL"
 }
 
 # ---------------------------------------------------------------- the prefix
