@@ -67,7 +67,7 @@ for pkg in cmake make \
            g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
            wine wine32:i386 wine64 xvfb xauth imagemagick googletest time locales \
-           wixl msitools osslsigncode openssl python3 shellcheck; do
+           wixl msitools osslsigncode openssl python3 shellcheck procps; do
     have_pkg "$pkg" || need+=("$pkg")
 done
 
