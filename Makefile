@@ -6,7 +6,9 @@
 #            both trees; the product's ships CONTROL_DLL (by default the
 #            tests' stand-in control), the x64 tree's is a test package.
 # All install what they need first.
-.PHONY: bootstrap build test demo bench package clean
+# make repeat SUITE=REGEX [N=5] [SCENARIO=name] [PRESET=x86]: those tests N
+#            times in a row with every core busy (tests/repeat.sh).
+.PHONY: bootstrap build test repeat demo bench package clean
 
 PRESETS = x86 x64
 
@@ -18,12 +20,18 @@ build: bootstrap
 	    cmake --preset $$preset && cmake --build --preset $$preset || exit 1; \
 	done
 
-# Every preset's tests run even when an earlier one failed; any failure fails.
+# The trees side by side, and in each the tests of different Wine prefixes;
+# every tree's tests run even when another's failed; any failure fails.
+TEST_JOBS = 4
 test: build
 	@bash tests/wine-machine.sh explain
-	@status=0; for preset in $(PRESETS); do \
-	    ctest --preset $$preset || status=1; \
-	done; bash tests/wine-machine.sh explain; exit $$status
+	@status=0; bash tests/test-trees.sh $(TEST_JOBS) $(PRESETS) || status=1; \
+	bash tests/wine-machine.sh explain; exit $$status
+
+N = 5
+PRESET = x86
+repeat: build
+	bash tests/repeat.sh $(PRESET) '$(SUITE)' $(N) $(SCENARIO)
 
 # The demo says first which program it runs, and why.
 demo: bootstrap

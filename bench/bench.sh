@@ -119,7 +119,7 @@ build_probe() {
 # ------------------------------------------------------------ size and imports
 
 echo "TarvexActiveXInstaller bench, $(date '+%Y-%m-%d %H:%M %Z')"
-echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
+echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p;T;q' /proc/cpuinfo)," \
      "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r), $("$WINE" --version)"
 echo
 echo "EXE: $EXE"

@@ -15,7 +15,7 @@ APT_UPDATE_TRIES=3
 retry_pause=${TARVEX_APT_RETRY_PAUSE:-15}
 
 need=()
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+have_pkg() { [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *'install ok installed' ]]; }
 die() { echo "bootstrap: $*" >&2; exit 1; }
 
 # The release this machine was installed from (bookworm, say); empty when unknown.
@@ -58,7 +58,7 @@ install_needed() {
 }
 
 # wine32 comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! grep -qx i386 <<< "$(dpkg --print-foreign-architectures)"; then
     dpkg --add-architecture i386
 fi
 
@@ -67,7 +67,7 @@ for pkg in cmake make \
            g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
            g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
            wine wine32:i386 wine64 xvfb xauth imagemagick googletest time locales \
-           wixl msitools osslsigncode openssl python3 shellcheck procps; do
+           wixl msitools osslsigncode openssl python3 shellcheck procps stress-ng; do
     have_pkg "$pkg" || need+=("$pkg")
 done
 
@@ -77,7 +77,7 @@ if [ "${#need[@]}" -gt 0 ]; then
 fi
 # The registry tests also run in a double-byte ANSI code page (932, Japanese),
 # which Wine takes from the Unix locale.
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+if ! grep -qix 'ja_JP.utf-\?8' <<< "$(locale -a 2>/dev/null)"; then
     echo "bootstrap: generating the locale ja_JP.UTF-8"
     sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen

@@ -61,7 +61,7 @@ sign_file() {
     fi
     if [ $rc -ne 0 ]; then
         local why
-        why=$(grep -vE '^(Succeeded$|Using environmental HTTP proxy|Connecting to)' "$tmp.log" | head -n 3 | tr '\n' ' ')
+        why=$(grep -vE '^(Succeeded$|Using environmental HTTP proxy|Connecting to)' "$tmp.log" | sed -n '1,3p' | tr '\n' ' ')
         local stamped=yes
         grep -q 'timestamping failed' "$tmp.log" && stamped=no
         rm -f "$tmp" "$tmp.log"

@@ -4,7 +4,8 @@
 # loader (an i386 program) fails, and with it every 32-bit Windows program and
 # the `wine` command itself. 64-bit programs still run through the 64-bit loader.
 #
-# Sourced: wine32_available (sets WINE32_REASON), wine_loader 32|64.
+# Sourced: wine32_available (sets WINE32_REASON), scenarios_run_here 32|64
+#          (sets SCENARIOS_REASON), wine_loader 32|64.
 # Run:     wine-machine.sh can-run-32   exit 0 if 32-bit programs run here, else 1
 #          wine-machine.sh explain      one line saying what runs here and why
 #
@@ -37,6 +38,23 @@ wine32_available() {
     fi
     WINE32_REASON="$WINE32_LOADER runs ($out)"
     return 0
+}
+
+# scenarios_run_here BITS: whether the scenario suites (end-to-end, package,
+# version emulation) of a build of that bitness run on this machine. Each
+# scenario runs once per machine: in the product's 32-bit build where 32-bit
+# programs run, else in the 64-bit variant's. SCENARIOS_REASON says why not.
+scenarios_run_here() {
+    if [ "$1" = 32 ]; then
+        wine32_available && return 0
+        # shellcheck disable=SC2034  # for the scripts that source this
+        SCENARIOS_REASON=$WINE32_REASON
+        return 1
+    fi
+    wine32_available || return 0
+    # shellcheck disable=SC2034  # for the scripts that source this
+    SCENARIOS_REASON="32-bit programs run here, and the product's own 32-bit build runs these scenarios ($WINE32_REASON)"
+    return 1
 }
 
 # The command that runs a Windows program of the given bitness. 64-bit

@@ -249,7 +249,7 @@ scenario_records_to_a_file() {
         [[ $entry != "Can't register"* ]] || expected+=("ERROR $entry")
     done
     [ "$(grep -c $'\r$' "$records" || true)" -eq "$(wc -l < "$records")" ] ||
-        fail "records without CR LF: $(od -c "$records" | head -n 3)" || return 1
+        fail "records without CR LF: $(od -c "$records" | sed -n '1,3p')" || return 1
     expect_lines "the records" "$(tr -d '\r' < "$records" | sed -E "s/^LOG ($DATETIME_RE): /LOG /")" \
         "$(printf '%s\n' "${expected[@]}")"
 }

@@ -11,7 +11,7 @@ set(E2E_XVFB_SERVER_NUM_win64_64 200)
 foreach(kind ${WINE_KINDS})
     set(e2e_args --kind ${kind} --bits ${TARVEX_WINE_BITS} --prefix ${WINE_ROOT}/${kind}
         --build ${CMAKE_BINARY_DIR} --exe ${TARVEX_PRODUCT_EXE}
-        --company ${TARVEX_COMPANY_NAME} --clsid ${TARVEX_STANDIN_CLSID})
+        --company ${TARVEX_COMPANY_NAME} --clsid ${TARVEX_STANDIN_CLSID} --work ${SUITE_WORK_ROOT}/e2e_${kind})
     if(kind STREQUAL "win64")
         list(APPEND e2e_args --screenshots ${CMAKE_BINARY_DIR}/screenshots)
     endif()

@@ -9,12 +9,14 @@ DATETIME_RE='[0-9]{1,4}[./-][0-9]{1,2}[./-][0-9]{1,4} [0-9]{1,2}:[0-9]{2}(:[0-9]
 # shellcheck disable=SC2034  # the box kinds the scenarios expect
 ERROR_BOX='buttons=ok icon=shown *' LOG_BOX='buttons=yes,no icon=none *'
 
-# fail LINE...: says why a step failed (on stdout, next to its scenario), and
-# notes that it said so, for the scenario runner.
+# fail LINE...: says why a step failed (on stdout, next to its scenario, and
+# in the work folder's failure.txt), and notes that it said so, for the
+# scenario runner.
 fail() {
     # shellcheck disable=SC2034  # read by the scenario runner
     FAIL_SAID=yes
     printf '%s\n' "$@" | sed 's/^/    /'
+    [ ! -d "${WORK:-}" ] || printf '%s\n' "$@" >> "$WORK/failure.txt"
     return 1
 }
 

@@ -16,11 +16,15 @@ source "$LIB_DIR/checks.sh"
 # of that bitness can't run here.
 #   --kind win64|win32 --bits 32|64 --prefix DIR --build DIR --exe FILE
 #   --company NAME --clsid {GUID} [--screenshots DIR] [--only SCENARIO]
+#   [--work DIR]   the suite's own work folder (BUILD/tests/work/SUITE-KIND
+#                  by default); each scenario works in a folder of its own
+#                  there, which a failure keeps
 #   [--packages DIR] [--clsid2 {GUID}]   (the package's suite: the folder of
 #   its test packages, the class that only the later stand-in registers)
 suite_init() {
-    local kind='' bits='' prefix='' build='' exe='' company='' clsid=''
-    SCREENSHOTS='' PACKAGES='' ONLY='' CLSID2=''
+    local kind='' bits='' prefix='' build='' exe='' company='' clsid='' work=''
+    # TARVEX_ONLY: one scenario, for tests/repeat.sh, where ctest starts the suite.
+    SCREENSHOTS='' PACKAGES='' ONLY=${TARVEX_ONLY:-} CLSID2=''
     # shellcheck disable=SC2034  # PACKAGES and CLSID2 are the package suite's
     while [ $# -gt 0 ]; do
         case $1 in
@@ -35,10 +39,12 @@ suite_init() {
         --packages) PACKAGES=$2 ;;
         --clsid2) CLSID2=$2 ;;
         --only) ONLY=$2 ;;
+        --work) work=$2 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
         esac
         shift 2
     done
+    scenarios_run_here "$bits" || { echo "SKIPPED: $SCENARIOS_REASON"; exit 77; }
     local rc=0
     e2e_init "$kind" "$bits" "$prefix" "$build" "$exe" "$company" "$clsid" || rc=$?
     case $rc in
@@ -47,8 +53,9 @@ suite_init() {
     *) exit 2 ;;
     esac
     [ -n "${DISPLAY:-}" ] || { echo "no X display: run the suite under xvfb-run" >&2; exit 2; }
-    WORK=$BUILD/tests/e2e-work/$KIND
-    mkdir -p "$WORK"
+    SUITE_WORK=${work:-$BUILD/tests/work/$(basename "$0" .sh)-$KIND}
+    mkdir -p "$SUITE_WORK"
+    WORK=$SUITE_WORK
     OLD_MARKER="01.01.2001 00:00:00 by $PROGRAM_TITLE"
     # shellcheck disable=SC2034  # what the checks and the scenarios compare with
     case $KIND in
@@ -113,6 +120,7 @@ suite_finish() {
     restore_tool
     rm -f "$EXE"
     stop_wineserver
+    rmdir "$SUITE_WORK" 2>/dev/null || true   # kept where a failure left its evidence
 }
 
 # skip_scenario REASON: ends a scenario that can't show here what it is for.
@@ -126,15 +134,18 @@ skip_scenario() { printf '    %s\n' "$@"; exit 77; }
 scenario_stopped() {
     [ "$BASH_SUBSHELL" -eq "$SCENARIO_SUBSHELL" ] || return 0
     [ -z "${FAIL_SAID:-}" ] || return 0
-    printf '    stopped at %s line %s: %s (exit status %s)\n' "${3##*/}" "$4" "$2" "$1"
+    printf '    stopped at %s line %s: %s (exit status %s)\n' "${3##*/}" "$4" "$2" "$1" | tee -a "$WORK/failure.txt"
 }
 
 # run_scenario NAME: runs scenario_NAME in a subshell that stops at its first
 # failed step, then resets the prefix whatever happened. A scenario passes
 # only when it ran to its end: one that exits early, even with 0, fails.
+# It works in a folder of its own (WORK); a failed one keeps it, with what
+# its runs wrote and what its check compared (failure.txt), and names it.
 run_scenario() {
-    local started=$SECONDS rc finished=$WORK/.scenario-finished
-    rm -f "$finished"
+    local started=$SECONDS rc finished
+    WORK=$SUITE_WORK/$1 finished=$SUITE_WORK/$1/.scenario-finished
+    rm -rf "$WORK" && mkdir -p "$WORK" || { echo "FAIL $1: its work folder $WORK can't be made"; exit 2; }
     # Not on the left of || : there errexit would be off inside the subshell.
     (
         set -eE
@@ -151,9 +162,9 @@ run_scenario() {
         rc=1
     fi
     case $rc in
-    0) passed=$((passed + 1)); echo "PASS $1 ($((SECONDS - started)) s)" ;;
-    77) skipped=$((skipped + 1)); echo "SKIP $1" ;;
-    *) failed=$((failed + 1)); echo "FAIL $1 ($((SECONDS - started)) s)" ;;
+    0) passed=$((passed + 1)); echo "PASS $1 ($((SECONDS - started)) s)"; rm -rf "$WORK" ;;
+    77) skipped=$((skipped + 1)); echo "SKIP $1"; rm -rf "$WORK" ;;
+    *) failed=$((failed + 1)); echo "FAIL $1 ($((SECONDS - started)) s); its work folder is kept: $WORK" ;;
     esac
 }
 

@@ -166,7 +166,7 @@ restore_tool() {
 windows_processes() {
     local pid
     for pid in $(pgrep -f -i -- "$1" || true); do
-        tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
     done
     true
 }

@@ -8,7 +8,7 @@ set -uo pipefail
 prefix=$1 kind=$2 bits=$3 osname=$4
 export WINEPREFIX=$prefix
 source "$(dirname "$0")/../wine-machine.sh"
-if [ "$bits" = 32 ] && ! wine32_available; then echo "SKIPPED: $WINE32_REASON"; exit 77; fi
+scenarios_run_here "$bits" || { echo "SKIPPED: $SCENARIOS_REASON"; exit 77; }
 wine_run=("$(dirname "$0")/../wine-run.sh" "$bits")
 
 # Version, then the name and code the program must give for what Wine 8.0 reports.

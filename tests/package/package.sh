@@ -28,6 +28,8 @@
 set -uo pipefail
 # shellcheck source=tests/lib/runner.sh
 source "$(dirname "$0")/../lib/runner.sh"
+# shellcheck source=tests/lib/msilog.sh
+source "$(dirname "$0")/../lib/msilog.sh"
 
 suite_init "$@"
 PRODUCT_NAME="Tarvex ActiveX Control"
@@ -89,35 +91,9 @@ expect_nothing_installed() {
     ! reg_key_exists "$UNINSTALL_KEY\\$1" || fail "the uninstall entry $1 is still there"
 }
 
-# expect_msi_log_entries ENTRY...: msiexec's log holds the program's log, each
-# entry as our custom action copied it, in this order, and the action's own
-# line that the program ended; so the action ran.
-expect_msi_log_entries() {
-    local entries
-    entries=$(tr -d '\r' < "$WORK/msiexec.log" | sed -n "s/^$PROGRAM_TITLE: LOG //p") ||
-        fail "no msiexec log in $WORK" || return 1
-    split_log "${entries//$'\n'/$'\r\n'}"$'\r\n' || return 1
-    expect_lines "the program's entries in msiexec's log" "$(printf '%s\n' "${LOG_TEXTS[@]}")" "$(printf '%s\n' "$@")"
-}
-
 # tool_run_line [/u]: our DLL's line that it runs the registration tool on the control.
 tool_run_line() {
     printf '%s: running "%s\\regsvr32.exe" %s/s "%s\\TVex.DLL"' "$PROGRAM_TITLE" "$SYSDIR_WIN" "${1:+$1 }" "$SYSDIR_WIN"
-}
-
-# expect_msi_log LINE...: each line stands, whole, in msiexec's log.
-expect_msi_log() {
-    local line
-    for line in "$@"; do
-        tr -d '\r' < "$WORK/msiexec.log" | grep -qxF -- "$line" || fail "msiexec's log lacks the line: $line" || return 1
-    done
-}
-
-# expect_msi_log_once LINE: the line stands, whole, in msiexec's log once.
-expect_msi_log_once() {
-    local count
-    count=$(tr -d '\r' < "$WORK/msiexec.log" | grep -cxF -- "$1") || true
-    [ "${count:-0}" -eq 1 ] || fail "msiexec's log holds ${count:-no} times, not once, the line: $1"
 }
 
 # Neither the marker nor its key (the key alone would be left empty).
@@ -140,25 +116,6 @@ control_state() {
         cmp -s "$SYSDIR/TVex.DLL" "$STANDINS/$kind/TVex.DLL" && { echo "the $kind control"; return; }
     done
     echo "an unknown TVex.DLL"
-}
-
-# expect_ran ACTION...: msiexec's log shows each action started.
-expect_ran() {
-    local action
-    for action in "$@"; do
-        tr -d '\r' < "$WORK/msiexec.log" | grep -q "^Action start .*: $action\.$" || fail "$action did not run" || return 1
-    done
-}
-
-# expect_rolled_back ACTION...: msiexec's log shows each action run after the
-# installation failed, as part of its rollback.
-expect_rolled_back() {
-    local action rollback
-    rollback=$(tr -d '\r' < "$WORK/msiexec.log" | sed -n '/^Action ended .*: INSTALL\. Return value 0\./,$p') ||
-        fail "no msiexec log in $WORK" || return 1
-    for action in "$@"; do
-        grep -q "^Action start .*: $action\.$" <<< "$rollback" || fail "the rollback did not run $action" || return 1
-    done
 }
 
 # ---------------------------------------------------------------- the prefix
@@ -369,9 +326,9 @@ scenario_failure_unseen_on_the_visible_desktop() {
 # desktop that anyone sees, the program ends the tool after its 5 minutes
 # where no one sees, and the installation ends by itself, rolled back, with
 # the reason in msiexec's log; no tool is left running. (It waits the 5
-# minutes out: the 64-bit variant's suite runs it, which every machine runs.)
+# minutes out: not in the suite's run, but once per machine, on its own
+# with --only, in a prefix of its own; tests/package/suite.cmake.)
 scenario_control_that_asks_is_ended() {
-    [ "$BITS" = 64 ] || skip_scenario "waits out the 5-minute bound: the 64-bit variant's suite runs it"
     local ms=$((7 * 60000))
     watch_boxes "$ms"
     start_visible "$ms" msiexec /i "$ASKS_WIN" /qn /l*v "$(windows_path "$WORK/msiexec.log")"
@@ -489,7 +446,9 @@ scenario_late_failure_leaves_nothing() {
 
 # expect_not_unregistered: the removal in msiexec's log did not unregister the control.
 expect_not_unregistered() {
-    ! grep -q '^Action start .*: UnregisterControl\.' <(tr -d '\r' < "$WORK/msiexec.log") ||
+    local log
+    log=$(msi_log) || return 1
+    ! grep -q '^Action start .*: UnregisterControl\.' <<< "$log" ||
         fail "the removal unregistered the control that another setup still counts" || return 1
     echo "    after the removal the system folder holds $(control_state) (Wine removes a file still counted)"
 }
@@ -619,5 +578,4 @@ run_suite "installation package suite" \
     removal_leaves_a_control_others_count removal_leaves_an_earlier_setups_control \
     moved_program_folder_refused per_user_refused \
     update_in_use_registered_after_restart removal_takes_the_arrangement_away \
-    failed_update_keeps_an_earlier_arrangement failed_removal_keeps_the_arrangement \
-    control_that_asks_is_ended
+    failed_update_keeps_an_earlier_arrangement failed_removal_keeps_the_arrangement

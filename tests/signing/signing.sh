@@ -199,11 +199,11 @@ check_package() {
     verdict
     msiextract -C "$unpacked" "$WORK/signed.msi" >/dev/null 2>&1
     check "the package carries the signed program" \
-        cmp -s "$(find "$unpacked" -name TarvexActiveXInstaller.exe | head -n 1)" "$SIGNED"
+        cmp -s "$(find "$unpacked" -name TarvexActiveXInstaller.exe -print -quit)" "$SIGNED"
     msiinfo extract "$WORK/signed.msi" Binary.TarvexActions > "$WORK/actions-stream.dll" 2>/dev/null
     check "... and the signed custom actions" cmp -s "$WORK/actions-stream.dll" "$SIGNED_ACTIONS"
     check "... and the signed starter" \
-        cmp -s "$(find "$unpacked" -name TarvexRegisterAtRestart.exe | head -n 1)" "$SIGNED_STARTER"
+        cmp -s "$(find "$unpacked" -name TarvexRegisterAtRestart.exe -print -quit)" "$SIGNED_STARTER"
 }
 
 check_wrong_password() {

@@ -18,5 +18,6 @@ wine_test(e2e_signed_win64 win64
           xvfb-run -a -n ${SIGNED_XVFB_SERVER_NUM_${TARVEX_WINE_BITS}} -s "-screen 0 1024x768x24"
           bash ${E2E_DIR}/e2e.sh --kind win64 --bits ${TARVEX_WINE_BITS} --prefix ${WINE_ROOT}/win64
                --build ${CMAKE_BINARY_DIR} --exe ${SIGNING_WORK}/signed/TarvexActiveXInstaller.exe
-               --company ${TARVEX_COMPANY_NAME} --clsid ${TARVEX_STANDIN_CLSID} --only silent_success)
+               --company ${TARVEX_COMPANY_NAME} --clsid ${TARVEX_STANDIN_CLSID} --only silent_success
+               --work ${SUITE_WORK_ROOT}/e2e_signed_win64)
 set_tests_properties(e2e_signed_win64 PROPERTIES FIXTURES_REQUIRED "wine_win64;signed_${TARVEX_MANIFEST_ARCH}")

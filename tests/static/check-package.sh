@@ -369,7 +369,7 @@ check_payloads() {
     else
         for name in TVex.DLL TarvexActiveXInstaller.exe TarvexRegisterAtRestart.exe; do
             case $name in TVex.DLL) source=$DLL ;; TarvexActiveXInstaller.exe) source=$EXE ;; *) source=$STARTER ;; esac
-            found=$(find "$unpacked" -type f -name "$name" | head -n 1)
+            found=$(find "$unpacked" -type f -name "$name" -print -quit)
             check "$name is the build's, byte for byte ($source)" cmp -s "${found:-/nonexistent}" "$source"
         done
     fi
@@ -388,9 +388,9 @@ check_actions_dll() {
     msiinfo extract "$PKG" Binary.TarvexActions > "$stream" 2>/dev/null
     check "the Binary stream TarvexActions is the build's DLL, byte for byte ($ACTIONS)" cmp -s "$stream" "$ACTIONS"
     objdump=${WINDRES%windres}objdump
-    format=$("$objdump" -f "$EXE" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)
+    format=$("$objdump" -f "$EXE" 2>/dev/null | sed -n 's/.*file format //p')
     check "... of the program's architecture ($format)" \
-        [ "$("$objdump" -f "$stream" 2>/dev/null | sed -n 's/.*file format //p' | head -n 1)" = "$format" ]
+        [ "$("$objdump" -f "$stream" 2>/dev/null | sed -n 's/.*file format //p')" = "$format" ]
     exports=$("$objdump" -p "$stream" 2>/dev/null | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z]*\)$/\1/p' | sort | tr '\n' ' ')
     for entry in $(table CustomAction | awk -F'\t' '$3 == "TarvexActions" { print $4 }' | sort -u); do
         check "... exports $entry, which an action calls, by its plain name" grep -qw "$entry" <<< "$exports"
