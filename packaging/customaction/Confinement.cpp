@@ -8,7 +8,8 @@ Api api = {
     ::CreateWindowStationW, ::GetProcessWindowStation, ::SetProcessWindowStation, ::CreateDesktopW,
     ::CloseDesktop,         ::CloseWindowStation,      ::GetCurrentProcessId,     ::GetTickCount,
     ::CreateJobObjectW,     ::SetInformationJobObject, ::AssignProcessToJobObject, ::TerminateJobObject,
-    ::CloseHandle,          ::SetErrorMode,
+    ::CloseHandle,          ::SetErrorMode,            ::GetVersion,
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW,
 };
 
 namespace {
@@ -23,24 +24,51 @@ std::wstring UniqueStationName() {
            HexText(api.GetTickCount()) + L"-" + DecimalText(static_cast<long>(++runs));
 }
 
+// CWF_CREATE_ONLY from Vista (6.0) on; XP reserves the flag.
+DWORD CreateOnlyFlag() { return LOBYTE(LOWORD(api.GetVersion())) >= 6 ? CWF_CREATE_ONLY : 0; }
+
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD error = GetLastError();
+    return error ? error : fallback;
+}
+
 }  // namespace
 
+SystemOnly::SystemOnly() {
+    if (!api.ConvertStringSecurityDescriptorToSecurityDescriptorW(kSystemAndAdministratorsSddl, SDDL_REVISION_1,
+                                                                  &descriptor_, nullptr)) {
+        error_ = LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
+        descriptor_ = nullptr;
+        return;
+    }
+    attributes_ = {sizeof attributes_, descriptor_, FALSE};
+}
+
+SystemOnly::~SystemOnly() {
+    if (descriptor_) ::LocalFree(descriptor_);
+}
+
 PrivateDesktop::PrivateDesktop() {
+    SystemOnly security;
+    if (!security.get()) {
+        error_ = security.error();
+        return;
+    }
     const std::wstring name = UniqueStationName();
-    station_ = api.CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+    station_ = api.CreateWindowStationW(name.c_str(), CreateOnlyFlag(), WINSTA_ALL_ACCESS, security.get());
     if (!station_) {
-        error_ = GetLastError();
+        error_ = LastErrorOr(ERROR_ACCESS_DENIED);
         return;
     }
     const HWINSTA own = api.GetProcessWindowStation();
     if (!own || !api.SetProcessWindowStation(station_)) {
-        error_ = GetLastError();
+        error_ = LastErrorOr(ERROR_ACCESS_DENIED);
         return;
     }
-    desktop_ = api.CreateDesktopW(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    error_ = desktop_ ? 0 : GetLastError();
-    api.SetProcessWindowStation(own);
-    if (desktop_) path_ = name + L"\\" + kDesktopName;
+    desktop_ = api.CreateDesktopW(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, security.get());
+    error_ = desktop_ ? 0 : LastErrorOr(ERROR_ACCESS_DENIED);
+    if (!api.SetProcessWindowStation(own)) error_ = LastErrorOr(ERROR_ACCESS_DENIED);
+    if (!error_) path_ = name + L"\\" + kDesktopName;
 }
 
 // A program still running on them keeps them alive; only our handles go.

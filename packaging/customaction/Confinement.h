@@ -6,14 +6,42 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
 
 namespace Confinement {
 
-// A window station made for one run, without WSF_VISIBLE, and its one desktop.
-// Making the desktop needs the station as this process's own for a moment:
-// the process's station is restored at once.
+// Who alone may open what is made for a run (its window station, desktop
+// and temporary folder): SYSTEM and the Administrators, the DACL protected
+// from what the parent would hand down.
+inline constexpr wchar_t kSystemAndAdministratorsSddl[] = L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)";
+
+// Security attributes with that descriptor, not inheritable; none (nullptr)
+// where the descriptor can't be made, which error() says.
+class SystemOnly {
+public:
+    SystemOnly();
+    ~SystemOnly();
+    SystemOnly(const SystemOnly&) = delete;
+    SystemOnly& operator=(const SystemOnly&) = delete;
+
+    SECURITY_ATTRIBUTES* get() { return descriptor_ ? &attributes_ : nullptr; }
+    DWORD error() const { return error_; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_ = {};
+    DWORD error_ = 0;
+};
+
+// A window station made for one run, without WSF_VISIBLE, and its one desktop,
+// both for SYSTEM and the Administrators alone; the station only where its
+// name is new (CWF_CREATE_ONLY from Vista on; on XP, which has no such flag,
+// the name is one that no other run has). Making the desktop needs the
+// station as this process's own for a moment: the process's station is
+// restored at once, and a restore that fails is an error too, as the
+// process would stay on ours.
 class PrivateDesktop {
 public:
     PrivateDesktop();
@@ -87,6 +115,8 @@ struct Api {
     decltype(&::TerminateJobObject) TerminateJobObject;
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::SetErrorMode) SetErrorMode;
+    decltype(&::GetVersion) GetVersion;
+    decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW) ConvertStringSecurityDescriptorToSecurityDescriptorW;
 };
 extern Api api;
 

@@ -28,6 +28,13 @@ void LogNotes(MSIHANDLE session, const ChildProcess::Outcome& outcome) {
     for (const std::wstring& note : outcome.notes) MsiSession::Log(session, note);
 }
 
+// Whether the person cancelled, asked while a run goes on; a rollback can't
+// be cancelled, and is never asked.
+ChildProcess::CancelQuery CancelQuery(MSIHANDLE session) {
+    if (MsiSession::InRollback(session)) return nullptr;
+    return [session] { return MsiSession::CancelRequested(session); };
+}
+
 // Runs the EXE that CustomActionData names, without arguments; its records go
 // into msiexec's log as they come. Any end but exit code 0 fails the
 // installation, with the program's own reason as the installer's error.
@@ -38,8 +45,8 @@ UINT RunProgram(MSIHANDLE session) {
         return ERROR_INSTALL_FAILURE;
     }
     MsiSession::Log(session, L"running " + exe);
-    const ProgramRecords::ProgramRun run =
-        ProgramRecords::RunProgram(exe, [&](const std::wstring& line) { MsiSession::Log(session, line); });
+    const ProgramRecords::ProgramRun run = ProgramRecords::RunProgram(
+        exe, [&](const std::wstring& line) { MsiSession::Log(session, line); }, CancelQuery(session));
     if (!run.refusal.empty()) {
         MsiSession::Log(session, run.refusal);
         MsiSession::ShowError(session, run.refusal);
@@ -48,6 +55,7 @@ UINT RunProgram(MSIHANDLE session) {
     LogNotes(session, run.outcome);
     MsiSession::Log(session, ProgramRecords::OutcomeText(run.program, run.outcome));
     if (run.Succeeded()) return ERROR_SUCCESS;
+    if (run.outcome.end == ChildProcess::End::Cancelled) return ERROR_INSTALL_USEREXIT;
     MsiSession::ShowError(session, run.Conclusion());
     return ERROR_INSTALL_FAILURE;
 }
@@ -64,9 +72,10 @@ UINT RunTool(MSIHANDLE session, ToolRun::Mode mode) {
         return ERROR_INSTALL_FAILURE;
     }
     MsiSession::Log(session, L"running " + ToolRun::CommandLine(folder, mode));
-    const ChildProcess::Outcome outcome = ToolRun::Run(folder, mode);
+    const ChildProcess::Outcome outcome = ToolRun::Run(folder, mode, CancelQuery(session));
     LogNotes(session, outcome);
     MsiSession::Log(session, ToolRun::OutcomeText(outcome));
+    if (outcome.end == ChildProcess::End::Cancelled) return ERROR_INSTALL_USEREXIT;
     return outcome.end == ChildProcess::End::Exited && outcome.code == 0 ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 UINT Register(MSIHANDLE session) { return RunTool(session, ToolRun::Mode::Register); }
@@ -92,24 +101,35 @@ UINT RemoveMarker(MSIHANDLE session) {
 // A TVex.DLL that another setup put into the system folder before our first
 // installation, and counted nowhere: that setup's reference is counted
 // (SharedDLLs), so that our removal neither unregisters nor deletes its
-// control; the rollback takes it away again. CustomActionData: the control's
-// path.
-UINT CountSharedReference(MSIHANDLE session, long delta) {
+// control. By then the count holds what Windows Installer wrote for ours
+// (and, on Windows, often one for that setup): it is raised to what both
+// need, never past it. CustomActionData: the control's path.
+UINT CountEarlier(MSIHANDLE session) {
     const std::wstring control = MsiSession::CustomActionData(session);
     DWORD error = 0;
-    const long count = SharedCount::Add(control, delta, &error);
+    const long count = SharedCount::RaiseTo(control, SharedCount::kEarlierSetupAndOurs, &error);
     if (count < 0) {
         MsiSession::Log(session, L"the SharedDLLs count of " + control + L" could not be changed (error " +
                                      std::to_wstring(error) + L")");
         return ERROR_INSTALL_FAILURE;
     }
-    const std::wstring said = delta > 0 ? L"the setup that put " + control + L" there before us is counted"
-                                        : L"rollback: the setup that put " + control + L" there before us counts no more";
-    MsiSession::Log(session, said + L" (SharedDLLs count " + std::to_wstring(count) + L")");
+    MsiSession::Log(session, L"the setup that put " + control + L" there before us is counted (SharedDLLs count " +
+                                 std::to_wstring(count) + L")");
     return ERROR_SUCCESS;
 }
-UINT CountEarlier(MSIHANDLE session) { return CountSharedReference(session, +1); }
-UINT UncountEarlier(MSIHANDLE session) { return CountSharedReference(session, -1); }
+
+// Its rollback, which sees nothing of what the count was: it runs after
+// Windows Installer's own rollback of the components, and leaves the count
+// as it was before the installation, which the actions' condition knows:
+// none (CONTROL_SHARED_COUNT was empty). CustomActionData as the count's.
+UINT UncountEarlier(MSIHANDLE session) {
+    const std::wstring control = MsiSession::CustomActionData(session);
+    const DWORD error = SharedCount::Remove(control);
+    MsiSession::Log(session, error ? L"rollback: the SharedDLLs count of " + control + L" could not be removed (error " +
+                                         std::to_wstring(error) + L")"
+                                   : L"rollback: " + control + L" has no SharedDLLs count, as before the installation");
+    return ERROR_SUCCESS;
+}
 
 // The two parts of the arrangement's CustomActionData: the control's path, "|", the starter's.
 std::pair<std::wstring, std::wstring> ControlAndStarter(MSIHANDLE session) {
@@ -118,29 +138,30 @@ std::pair<std::wstring, std::wstring> ControlAndStarter(MSIHANDLE session) {
     return {data.substr(0, bar), bar == std::wstring::npos ? std::wstring() : data.substr(bar + 1)};
 }
 
-std::wstring ArrangementFailure(const std::wstring& control, DWORD error) {
-    // A service marked for deletion can't be set up anew until its last handle is closed.
-    if (error == ERROR_SERVICE_MARKED_FOR_DELETE)
-        return L"The service " + std::wstring(RestartService::kServiceName) +
-               L" is marked for deletion; close the Services console and run the installation again.";
+// A refusal of the starter says why; any other failure names the system's error.
+std::wstring ArrangementFailure(const std::wstring& control, DWORD error, const std::wstring& refusal) {
     return FileName(control) + L" is replaced at the next restart, but the registration after it could not be "
-                               L"arranged (service " + RestartService::kServiceName + L", error " +
-           std::to_wstring(error) + L").";
+                               L"arranged" +
+           (refusal.empty() ? L" (service " + std::wstring(RestartService::kServiceNamePrefix) + L", error " +
+                                  std::to_wstring(error) + L")."
+                            : L": " + refusal);
 }
 
 // When the installation leaves TVex.DLL to be replaced at the next restart
 // (in use, it could not be replaced now), the program would register the old
 // file: the starter is arranged to run the program once at that restart, as
 // SYSTEM, before anyone logs on. CustomActionData: the control's path, "|",
-// the starter's path. Nothing pending, nothing is arranged.
+// the starter's path in the product's own folder, which no command line
+// moves. Nothing pending, nothing is arranged.
 UINT ArrangeAtRestart(MSIHANDLE session) {
     const auto [control, starter] = ControlAndStarter(session);
     if (!PendingRename::IsPendingReplacement(control)) {
         MsiSession::Log(session, FileName(control) + L" is in place; nothing to arrange for the next restart");
         return ERROR_SUCCESS;
     }
-    if (const DWORD error = RestartService::Arrange(starter)) {
-        MsiSession::ShowError(session, ArrangementFailure(control, error));
+    const RestartService::Arranged arranged = RestartService::Arrange(starter);
+    if (arranged.error) {
+        MsiSession::ShowError(session, ArrangementFailure(control, arranged.error, arranged.refusal));
         return ERROR_INSTALL_FAILURE;
     }
     MsiSession::Log(session, FileName(control) + L" is replaced at the next restart; the control is registered again then");
@@ -156,7 +177,7 @@ UINT MatchAtRestart(MSIHANDLE session) {
     const auto [control, starter] = ControlAndStarter(session);
     const RestartService::Matched matched = RestartService::MatchPendingRename(control, starter);
     if (matched.error)
-        MsiSession::Log(session, L"rollback: " + ArrangementFailure(control, matched.error));
+        MsiSession::Log(session, L"rollback: " + ArrangementFailure(control, matched.error, matched.refusal));
     else
         MsiSession::Log(session, matched.arranged
                                      ? L"rollback: " + FileName(control) + L" waits for the restart; its registration then stays arranged"

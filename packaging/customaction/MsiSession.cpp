@@ -8,7 +8,8 @@
 
 namespace MsiSession {
 
-Api api = {::MsiGetPropertyW, ::MsiCreateRecord, ::MsiRecordSetStringW, ::MsiProcessMessage, ::MsiCloseHandle};
+Api api = {::MsiGetPropertyW,   ::MsiCreateRecord, ::MsiRecordSetStringW, ::MsiRecordSetInteger,
+           ::MsiProcessMessage, ::MsiCloseHandle,   ::MsiGetMode};
 
 namespace {
 
@@ -42,6 +43,16 @@ void Log(MSIHANDLE session, const std::wstring& line) { Send(session, INSTALLMES
 void ShowError(MSIHANDLE session, const std::wstring& text) {
     Send(session, INSTALLMESSAGE(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), text);
 }
+
+bool CancelRequested(MSIHANDLE session) {
+    const UniqueRecord record(api.MsiCreateRecord(2));
+    if (!record) return false;
+    api.MsiRecordSetInteger(record.get(), 1, 2);  // move the progress bar on
+    api.MsiRecordSetInteger(record.get(), 2, 0);  // by nothing
+    return api.MsiProcessMessage(session, INSTALLMESSAGE_PROGRESS, record.get()) == IDCANCEL;
+}
+
+bool InRollback(MSIHANDLE session) { return api.MsiGetMode(session, MSIRUNMODE_ROLLBACK) != FALSE; }
 
 std::wstring AsTemplate(const std::wstring& text) {
     std::wstring escaped;

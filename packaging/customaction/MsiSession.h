@@ -20,6 +20,12 @@ void Log(MSIHANDLE session, const std::wstring& line);
 // The installer's own error: a box with the critical icon and OK where the
 // installation has a user interface, a line in its log where it has none.
 void ShowError(MSIHANDLE session, const std::wstring& text);
+// Whether the person has cancelled the installation: asked with a progress
+// message that moves nothing (and is logged nowhere), which Windows Installer
+// answers IDCANCEL once Cancel was pressed.
+bool CancelRequested(MSIHANDLE session);
+// Whether the action runs as part of a rollback, which can't be cancelled.
+bool InRollback(MSIHANDLE session);
 
 // The text as a record's template shows it: Windows Installer formats a
 // template, so its brackets and braces are written as escapes.
@@ -30,8 +36,10 @@ struct Api {
     decltype(&::MsiGetPropertyW) MsiGetPropertyW;
     decltype(&::MsiCreateRecord) MsiCreateRecord;
     decltype(&::MsiRecordSetStringW) MsiRecordSetStringW;
+    decltype(&::MsiRecordSetInteger) MsiRecordSetInteger;
     decltype(&::MsiProcessMessage) MsiProcessMessage;
     decltype(&::MsiCloseHandle) MsiCloseHandle;
+    decltype(&::MsiGetMode) MsiGetMode;
 };
 extern Api api;
 

@@ -61,8 +61,12 @@ std::wstring OutcomeText(const std::wstring& program, const ChildProcess::Outcom
     case ChildProcess::End::NotStarted:
         return program + L" could not be started: " + SystemMessage(outcome.code) + L" (error " + Number(outcome.code) +
                L").";
+    case ChildProcess::End::NotConfined:
+        return program + L" was not started: " + outcome.missing + L" could not be made for it (error " +
+               Number(outcome.code) + L"), and it runs as SYSTEM nowhere else.";
     case ChildProcess::End::TimedOut:
         return program + L" did not end within " + Number(limitMinutes) + L" minutes and was ended.";
+    case ChildProcess::End::Cancelled: return program + L" was ended: the installation was cancelled.";
     case ChildProcess::End::CodeUnknown: break;
     }
     return program + L" ended, but its exit code could not be read.";
@@ -78,7 +82,8 @@ std::wstring ProgramRun::Conclusion() const {
     return Succeeded() ? OutcomeText(program, outcome) : records.FailureMessage(program, outcome);
 }
 
-ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine) {
+ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine,
+                      const ChildProcess::CancelQuery& cancelRequested) {
     ProgramRun run;
     run.program = FileName(exe);
     run.refusal = FolderTrust::Refusal(exe);
@@ -92,7 +97,8 @@ ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& 
                                                    [&](const std::wstring& line) {
                                                        run.records.Add(line);
                                                        if (onLine) onLine(line);
-                                                   });
+                                                   },
+                                                   std::wstring(), cancelRequested);
     return run;
 }
 

@@ -55,7 +55,9 @@ struct ProgramRun {
 
 // Runs the EXE at that path without arguments, bounded by kProgramLimitMinutes,
 // its records gathered; each line of its output is handed to onLine as well,
-// where there is one. A program that users could have changed is not run.
-ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine = nullptr);
+// where there is one; cancelRequested, where there is one, may end it. A
+// program that users could have changed is not run.
+ProgramRun RunProgram(const std::wstring& exe, const ChildProcess::LineHandler& onLine = nullptr,
+                      const ChildProcess::CancelQuery& cancelRequested = nullptr);
 
 }  // namespace ProgramRecords

@@ -4,7 +4,7 @@
 
 namespace SharedCount {
 
-Api api = {::RegCreateKeyExW, ::RegQueryValueExW, ::RegSetValueExW, ::RegDeleteValueW, ::RegCloseKey};
+Api api = {::RegCreateKeyExW, ::RegOpenKeyExW, ::RegQueryValueExW, ::RegSetValueExW, ::RegDeleteValueW, ::RegCloseKey};
 
 namespace {
 
@@ -26,30 +26,31 @@ long Current(HKEY key, const std::wstring& file) {
     return static_cast<long>(count);
 }
 
-// Writes the count; 0 deletes it. The registry's result.
-LONG Store(HKEY key, const std::wstring& file, long count) {
-    if (count <= 0) {
-        const LONG result = api.RegDeleteValueW(key, file.c_str());
-        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
-    }
-    const DWORD value = static_cast<DWORD>(count);
-    return api.RegSetValueExW(key, file.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
 }  // namespace
 
-long Add(const std::wstring& file, long delta, DWORD* error) {
+long RaiseTo(const std::wstring& file, long minimum, DWORD* error) {
     UniqueKey key;
     LONG result = api.RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0,
                                       KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.put(), nullptr);
     long count = -1;
     if (result == ERROR_SUCCESS) {
-        count = Current(key.get(), file) + delta;
-        if (count < 0) count = 0;
-        result = Store(key.get(), file, count);
+        count = Current(key.get(), file);
+        if (count < minimum) {
+            const DWORD value = static_cast<DWORD>(minimum);
+            result = api.RegSetValueExW(key.get(), file.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                        sizeof value);
+            count = minimum;
+        }
     }
     *error = static_cast<DWORD>(result);
     return result == ERROR_SUCCESS ? count : -1;
+}
+
+DWORD Remove(const std::wstring& file) {
+    UniqueKey key;
+    LONG result = api.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, key.put());
+    if (result == ERROR_SUCCESS) result = api.RegDeleteValueW(key.get(), file.c_str());
+    return result == ERROR_FILE_NOT_FOUND ? 0 : static_cast<DWORD>(result);
 }
 
 }  // namespace SharedCount

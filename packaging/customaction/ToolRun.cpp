@@ -21,9 +21,9 @@ std::wstring CommandLine(const std::wstring& systemFolder, Mode mode) {
            L"TVex.DLL\"";
 }
 
-ChildProcess::Outcome Run(const std::wstring& systemFolder, Mode mode) {
+ChildProcess::Outcome Run(const std::wstring& systemFolder, Mode mode, const ChildProcess::CancelQuery& cancelRequested) {
     return ChildProcess::RunCollectingLines(CommandLine(systemFolder, mode), RegistrationTool::kUnseenLimitMinutes * 60000,
-                                            [](const std::wstring&) {}, WithBackslash(systemFolder));
+                                            [](const std::wstring&) {}, WithBackslash(systemFolder), cancelRequested);
 }
 
 std::wstring OutcomeText(const ChildProcess::Outcome& outcome) {

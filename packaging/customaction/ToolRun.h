@@ -19,8 +19,9 @@ enum class Mode { Register, Unregister };
 std::wstring CommandLine(const std::wstring& systemFolder, Mode mode);
 
 // Runs that command line, bounded as the program bounds the tool where no
-// one sees it.
-ChildProcess::Outcome Run(const std::wstring& systemFolder, Mode mode);
+// one sees it; cancelRequested, where there is one, may end it.
+ChildProcess::Outcome Run(const std::wstring& systemFolder, Mode mode,
+                          const ChildProcess::CancelQuery& cancelRequested = nullptr);
 
 // How the run ended, as one sentence, with what the exit code means:
 // "regsvr32.exe ended with exit code 3: TVex.DLL or ... (often a missing runtime)."

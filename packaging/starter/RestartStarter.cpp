@@ -61,8 +61,10 @@ DWORD ExitCode(const ProgramRecords::ProgramRun& run) {
     if (run.Succeeded()) return NO_ERROR;
     switch (run.outcome.end) {
     case ChildProcess::End::TimedOut: return ERROR_TIMEOUT;
-    case ChildProcess::End::NotStarted: return run.outcome.code ? run.outcome.code : ERROR_INSTALL_FAILURE;
+    case ChildProcess::End::NotStarted:
+    case ChildProcess::End::NotConfined: return run.outcome.code ? run.outcome.code : ERROR_INSTALL_FAILURE;
     case ChildProcess::End::Exited:
+    case ChildProcess::End::Cancelled:
     case ChildProcess::End::CodeUnknown: break;
     }
     return ERROR_INSTALL_FAILURE;
@@ -79,8 +81,10 @@ DWORD RunProgramOnce() {
     return ExitCode(run);
 }
 
-void WINAPI ServiceMain(DWORD, LPWSTR*) {
-    statusHandle = api.RegisterServiceCtrlHandlerW(RestartService::kServiceName, IgnoreControl);
+// The service's own name comes first among its arguments: each arrangement has one of its own.
+void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
+    statusHandle = api.RegisterServiceCtrlHandlerW(argc > 0 && argv[0] ? argv[0] : RestartService::kServiceNamePrefix,
+                                                   IgnoreControl);
     if (!statusHandle) return;
     Report(SERVICE_RUNNING);
     DWORD exitCode = ERROR_NOT_ENOUGH_MEMORY;
@@ -89,7 +93,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     } catch (...) {
         WriteEvent(L"Registration after the restart: out of memory", true);
     }
-    // Once is all: whatever came of it, the event says, and the service goes.
+    // Once is all: whatever came of it, the event says, and the service goes,
+    // with any other arrangement.
     RestartService::Cancel();
     Report(SERVICE_STOPPED, exitCode);
 }
@@ -106,7 +111,8 @@ std::wstring EventText(const std::wstring& outcome, const std::wstring& log) {
 }
 
 int RunAsService() {
-    const SERVICE_TABLE_ENTRYW services[] = {{const_cast<LPWSTR>(RestartService::kServiceName), ServiceMain},
+    // A service of its own process: the name here is not compared with its own.
+    const SERVICE_TABLE_ENTRYW services[] = {{const_cast<LPWSTR>(RestartService::kServiceNamePrefix), ServiceMain},
                                              {nullptr, nullptr}};
     if (api.StartServiceCtrlDispatcherW(services)) return 0;
     WriteEvent(L"TarvexRegisterAtRestart runs only as the service that the Tarvex ActiveX Control's package "

@@ -278,18 +278,13 @@ scenario_unattended_control_missing() {
 
 # ---------------------------------------------------------------- planted DLLs
 
-CANARY_HITS=$WINEPREFIX/drive_c/canary-hits.txt
 SETUP_DIR=$(dirname "$EXE")
 
 # plant_canary NAME: a canary DLL of that name in the program's folder, where
 # the loader looks first for a DLL that is no KnownDLL (Wine: under NAME=n,b).
 plant_canary() { cp "$BUILD/tests/canaries/$1.dll" "$SETUP_DIR/$1.dll"; }
 
-expect_no_canary() {
-    [ ! -e "$CANARY_HITS" ] || fail "a planted DLL ran:" "$(tr -d '\r' < "$CANARY_HITS")"
-}
-
-suite_reset() { rm -f "$CANARY_HITS" "$SETUP_DIR"/*.dll; }
+suite_reset() { rm -f "$(canary_hits)" "$SETUP_DIR"/*.dll; }
 
 # Windows loads uxtheme.dll, no KnownDLL, for the first box: the one beside
 # the program must not be the one it takes.

@@ -121,6 +121,13 @@ unescape_debugstr() {
         printf "%s", out }'
 }
 
+# Where a planted canary DLL (tests/helpers/canary), once loaded, says so.
+canary_hits() { printf '%s' "$WINEPREFIX/drive_c/canary-hits.txt"; }
+
+expect_no_canary() {
+    [ ! -e "$(canary_hits)" ] || fail "a planted DLL ran:" "$(tr -d '\r' < "$(canary_hits)")"
+}
+
 # ---------------------------------------------------------------- expected entries
 
 # The entries every run of the program starts with; $1: "not yet" or "already"

@@ -41,8 +41,9 @@ UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 SHARED_DLLS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
 SESSION_MANAGER_KEY='HKLM\System\CurrentControlSet\Control\Session Manager'
 INSTALLER_COMPONENTS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Components'
+# Each arrangement for a restart is a service of its own: TarvexRegisterAtRestart-SUFFIX.
+SERVICES_KEY='HKLM\System\CurrentControlSet\Services'
 RESTART_SERVICE=TarvexRegisterAtRestart
-RESTART_SERVICE_KEY="HKLM\\System\\CurrentControlSet\\Services\\$RESTART_SERVICE"
 RESTART_TIMEOUT_S=90
 INSTALLER_TITLE="Windows Installer"
 case $KIND in
@@ -55,7 +56,7 @@ INSTALL_DIR=${INSTALL_DIR//\\//}
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 # For each test package NAME: NAME_WIN, its path for msiexec, and NAME_CODE, its product code.
 GOOD_PACKAGE=$PACKAGES/good.msi
-for name in deployed good fail unloadable asks later late_failure removal_failure; do
+for name in deployed good fail unloadable asks dependent later late_failure removal_failure; do
     file=$PACKAGES/$name.msi code=$(product_code "$file")
     [ -n "$code" ] || { echo "no product code in $file" >&2; exit 2; }
     printf -v "${name^^}_WIN" '%s' "$(windows_path "$file")"
@@ -148,6 +149,38 @@ suite_reset() {
     wine_call reg delete "$SHARED_DLLS_KEY" /v "$SYSDIR_WIN\\TVex.DLL" /f /reg:32 >/dev/null 2>&1 || true
     forget_half_removed_products
     forget_restart
+    restore_machine_path
+}
+
+# ---------------------------------------------------------------- the machine's PATH
+
+ENVIRONMENT_KEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+TOOLS_DIR_WIN='C:\Tools'
+TOOLS_DIR=$WINEPREFIX/drive_c/Tools
+MACHINE_PATH_KEPT=$SUITE_WORK/machine-path.kept
+
+machine_path() {
+    wine_call reg query "$ENVIRONMENT_KEY" /v PATH 2>/dev/null | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p'
+}
+
+# put_on_machine_path: a tools folder that users may write (as one made
+# under C:\ is), first on the machine's PATH, which every process started
+# afterwards takes; the PATH before is kept for restore_machine_path.
+put_on_machine_path() {
+    local before
+    before=$(machine_path) && [ -n "$before" ] || fail "the machine's PATH can't be read" || return 1
+    printf '%s' "$before" > "$MACHINE_PATH_KEPT"
+    mkdir -p "$TOOLS_DIR"
+    wine_call reg add "$ENVIRONMENT_KEY" /v PATH /t REG_EXPAND_SZ /d "$TOOLS_DIR_WIN;$before" /f >/dev/null ||
+        fail "the machine's PATH can't be set"
+}
+
+restore_machine_path() {
+    rm -rf "$TOOLS_DIR" "$(canary_hits)"
+    [ -e "$MACHINE_PATH_KEPT" ] || return 0
+    wine_call reg add "$ENVIRONMENT_KEY" /v PATH /t REG_EXPAND_SZ /d "$(cat "$MACHINE_PATH_KEPT")" /f >/dev/null ||
+        echo "    reset: the machine's PATH could not be restored" >&2
+    rm -f "$MACHINE_PATH_KEPT"
 }
 
 # squish GUID: the GUID as Windows Installer names its registry keys (each
@@ -179,7 +212,8 @@ forget_restart() {
         wine_call reg delete "$SESSION_MANAGER_KEY" /v "$value" /f >/dev/null 2>&1 || true
     done
     rm -f "$SYSDIR"/msi*.tmp
-    ! reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || wine_call sc delete "$RESTART_SERVICE" >/dev/null 2>&1 || true
+    local service
+    for service in $(restart_services); do wine_call sc delete "$service" >/dev/null 2>&1 || true; done
 }
 
 # hold_control: a program of ours keeps the system folder's TVex.DLL loaded,
@@ -205,12 +239,26 @@ release_control() {
     HOLDER_PID=''
 }
 
+# restart_services: the names of the services arranged for the next restart, one a line.
+restart_services() {
+    local listing
+    listing=$(wine_call reg query "$SERVICES_KEY" /reg:64 2>/dev/null) || return 0
+    tr -d '\r' <<< "$listing" | sed -n "s/^.*\\\\\($RESTART_SERVICE\(-[0-9A-Fa-f]*\)\?\)\$/\1/p"
+}
+
 expect_arranged() {
-    reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || fail "no registration is arranged for the next restart"
+    local services image
+    services=$(restart_services)
+    [ -n "$services" ] || fail "no registration is arranged for the next restart" || return 1
+    [ "$(wc -w <<< "$services")" -eq 1 ] || fail "more than one registration is arranged: $services" || return 1
+    image=$(wine_call reg query "$SERVICES_KEY\\$services" /v ImagePath /reg:64 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *ImagePath *REG_[A-Z_]*SZ *//p')
+    expect_eq "the arranged service's binary" "$image" "\"$INSTALL_DIR_WIN\\TarvexRegisterAtRestart.exe\""
 }
 expect_not_arranged() {
-    ! reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || fail "a registration is arranged for the next restart:" \
-        "$(wine_call reg query "$RESTART_SERVICE_KEY" 2>&1 | tr -d '\r')"
+    local services
+    services=$(restart_services)
+    [ -z "$services" ] || fail "a registration is arranged for the next restart: $services"
 }
 
 # The system folder's TVex.DLL waits for the restart: a pending rename onto it.
@@ -236,7 +284,7 @@ simulate_restart() {
     start_keepalive
     local seconds
     for ((seconds = 0; seconds < RESTART_TIMEOUT_S; seconds++)); do
-        reg_key_exists "$RESTART_SERVICE_KEY" /reg:64 || return 0
+        [ -n "$(restart_services)" ] || return 0
         sleep 1
     done
     fail "the registration arranged for the restart had not run $RESTART_TIMEOUT_S s after it"
@@ -493,6 +541,19 @@ scenario_moved_program_folder_refused() {
     expect_msi_log "Property(S): MovedProgramFolderRefusal = $PRODUCT_NAME is installed into $INSTALL_DIR_WIN\\ alone, which only administrators can write: its programs run as SYSTEM. Another folder (C:\\Tarvex\\) is refused; install without INSTALLDIR."
 }
 
+# A control that loads a helper DLL by bare name, which lies only in a folder
+# on the machine's PATH that users may write: the installation registers the
+# control, and that DLL never loads, as what runs as SYSTEM has the Windows
+# folders alone on its PATH. (Wine searches for it as Windows does under
+# tvexdep=n,b.)
+scenario_dll_on_the_machine_path_never_loads() {
+    put_on_machine_path
+    cp "$BUILD/tests/canaries/tvexdep.dll" "$TOOLS_DIR/tvexdep.dll"
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;tvexdep=n,b" msiexec_unseen 0 /i "$DEPENDENT_WIN"
+    expect_installed "$DEPENDENT_CODE" dependent
+    expect_no_canary
+}
+
 # Per machine only: a per-user installation is refused with its reason. (At
 # /qn, Windows logs the message; Wine shows it only at a user interface.)
 scenario_per_user_refused() {
@@ -557,6 +618,19 @@ scenario_failed_update_keeps_an_earlier_arrangement() {
     expect_msi_log "$PROGRAM_TITLE: rollback: TVex.DLL waits for the restart; its registration then stays arranged"
 }
 
+# The same, with another folder on the removal's command line (INSTALLDIR is
+# public): the service arranged again runs the starter from the product's
+# own folder, never from one that users could write.
+scenario_failed_removal_elsewhere_arranges_only_the_products_starter() {
+    msiexec_unseen 0 /i "$GOOD_WIN"
+    hold_control
+    msiexec_unseen 3010 /i "$REMOVAL_FAILURE_WIN"
+    expect_arranged
+    msiexec_unseen "$MSI_FAILED_BY_EXE" /x "$REMOVAL_FAILURE_CODE" 'INSTALLDIR=C:\Users\Public\x\'
+    expect_rolled_back RearrangeRegistrationAtRestart
+    expect_arranged
+}
+
 # A removal that fails after it took the arrangement for a restart away:
 # rolled back, the arrangement is back, as the update's rename still waits.
 scenario_failed_removal_keeps_the_arrangement() {
@@ -578,4 +652,5 @@ run_suite "installation package suite" \
     removal_leaves_a_control_others_count removal_leaves_an_earlier_setups_control \
     moved_program_folder_refused per_user_refused \
     update_in_use_registered_after_restart removal_takes_the_arrangement_away \
-    failed_update_keeps_an_earlier_arrangement failed_removal_keeps_the_arrangement
+    failed_update_keeps_an_earlier_arrangement failed_removal_keeps_the_arrangement \
+    failed_removal_elsewhere_arranges_only_the_products_starter dll_on_the_machine_path_never_loads

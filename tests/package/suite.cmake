@@ -10,7 +10,8 @@
 #   good      this package with the good control (1.0.0.1), fail with the
 #             failing one (9.9.9.9), unloadable with the one that can't be
 #             loaded (1.0.0.1), asks with the one that opens a box of its
-#             own when it registers (1.0.0.1), all of this version
+#             own when it registers (1.0.0.1), dependent with the one that
+#             loads a helper DLL by bare name (1.0.0.1), all of this version
 #   later     the next release (the last field plus one) with the second good
 #             control (2.0.0.0)
 #   late_failure  later, with a deferred step that fails at the end, after
@@ -50,7 +51,7 @@ add_dependencies(deployed_program ${TARVEX_PRODUCT_TARGET})
 tarvex_add_package(test_package_deployed ${TEST_PACKAGES}/deployed.msi ${DEPLOYED_EXE} ${STANDINS}/good/TVex.DLL
                    WXS ${PACKAGE_SUITE_DIR}/fixtures/TarvexActiveX-1.2.0.7.wxs
                    DEPENDS tvex_standin_good deployed_program OPTIONS --as-wixl-writes)
-foreach(control good fail unloadable asks)
+foreach(control good fail unloadable asks dependent)
     tarvex_add_package(test_package_${control} ${TEST_PACKAGES}/${control}.msi ${TARVEX_PRODUCT_EXE}
                        ${STANDINS}/${control}/TVex.DLL DEPENDS tvex_standin_${control})
 endforeach()

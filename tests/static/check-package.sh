@@ -148,7 +148,7 @@ expected_custom_actions() {
         RegisterControlData 51 RegisterControl "[#$EXE_FILE_KEY]" \
         RegisterAfterEarlierRemovedData 51 RegisterAfterEarlierRemoved "[#$EXE_FILE_KEY]" \
         RollbackMarkerData 51 RollbackMarker 'Software\[Manufacturer]\Tarvex_cl_V4' \
-        ArrangeRegistrationAtRestartData 51 ArrangeRegistrationAtRestart "[#$DLL_FILE_KEY]|[#$STARTER_FILE_KEY]" \
+        ArrangeRegistrationAtRestartData 51 ArrangeRegistrationAtRestart "[#$DLL_FILE_KEY]|[ExpectedInstallDir]TarvexRegisterAtRestart.exe" \
         RollbackRegistrationAtRestartData 51 RollbackRegistrationAtRestart "$CONTROL_AND_STARTER" \
         RearrangeRegistrationAtRestartData 51 RearrangeRegistrationAtRestart "$CONTROL_AND_STARTER" \
         CountEarlierSetupData 51 CountEarlierSetup '[SystemFolder]TVex.DLL' \
@@ -177,8 +177,9 @@ REMOVAL_OF_OURS_ALONE='$Control=2 AND NOT UPGRADINGPRODUCTCODE AND (NOT CONTROL_
 FIRST_INSTALL='$Control=3 AND NOT Installed AND NOT EARLIER_BUILD_FOUND'
 # A TVex.DLL there before our first installation that no setup counts; the deployed 1.2.0.7 counted none of its own.
 EARLIER_SETUP_UNCOUNTED='$Control=3 AND CONTROL_BEFORE AND NOT CONTROL_SHARED_COUNT AND NOT EARLIER_BUILD_FOUND AND NOT Installed'
-# The rollbacks of the arrangement and of its cancellation name the control and the starter by their folders.
-CONTROL_AND_STARTER='[SystemFolder]TVex.DLL|[INSTALLDIR]TarvexRegisterAtRestart.exe'
+# The rollbacks of the arrangement and of its cancellation name the control
+# and the starter by their folders, the starter's by the product's own.
+CONTROL_AND_STARTER='[SystemFolder]TVex.DLL|[ExpectedInstallDir]TarvexRegisterAtRestart.exe'
 expected_custom_sequence() {
     printf '%s\t%s\t%s\n' \
         ExpectedProgramFolder 1001 "" \
@@ -197,18 +198,18 @@ expected_custom_sequence() {
         UncountEarlierSetupData 1020 "" \
         RollbackRegistrationAtRestartData 1021 "" \
         RearrangeRegistrationAtRestartData 1022 "" \
+        UncountEarlierSetup 1590 "$EARLIER_SETUP_UNCOUNTED" \
         RollbackUnregistration 3489 "$REMOVAL_OF_OURS_ALONE" \
         UnregisterControl 3490 "$REMOVAL_OF_OURS_ALONE" \
         RearrangeRegistrationAtRestart 3491 '$Control=2' \
         CancelRegistrationAtRestart 3492 '$Control=2' \
         RollbackRegistrationAtRestart 3994 '$Control=3' \
         RestoreRegistration 3995 '(EARLIER_BUILD_FOUND OR CONTROL_BEFORE) AND $Control<>2' \
-        UncountEarlierSetup 3996 "$EARLIER_SETUP_UNCOUNTED" \
         CountEarlierSetup 3997 "$EARLIER_SETUP_UNCOUNTED" \
         RollbackRegistration 4005 "$FIRST_INSTALL AND NOT CONTROL_BEFORE AND NOT MARKER_BEFORE" \
         RollbackMarker 4006 "$FIRST_INSTALL AND NOT MARKER_BEFORE" \
         RegisterControl 4010 '$Control=3' \
-        RegisterAfterEarlierRemoved 6520 'EARLIER_BUILD_FOUND' \
+        RegisterAfterEarlierRemoved 6520 'EARLIER_BUILD_FOUND AND NOT Installed' \
         ArrangeRegistrationAtRestart 6530 '$Control=3'
 }
 
@@ -222,6 +223,27 @@ reregistrations_on_control() {
     done
     true
 }
+
+# The public properties (no lower-case letter: any command line may set
+# them) that a deferred action's CustomActionData names: ACTION:[PROPERTY]
+# each. A file's key ([#File]) is the file's folder, no property.
+public_properties_in_data() {
+    local deferred
+    deferred=$(table CustomAction | awk -F'\t' 'int($2 / 1024) % 2 { print $1 }')
+    table CustomAction | awk -F'\t' -v deferred="$deferred" '
+        BEGIN { n = split(deferred, d, "\n"); for (i = 1; i <= n; i++) is_deferred[d[i]] = 1 }
+        $2 == 51 && is_deferred[$3] {
+            rest = $4
+            while (match(rest, /\[[^]#!$][^]]*\]/)) {
+                name = substr(rest, RSTART + 1, RLENGTH - 2)
+                if (name !~ /[a-z]/) print $3 ":[" name "]"
+                rest = substr(rest, RSTART + RLENGTH)
+            }
+        }'
+}
+
+# in_no_maintenance CONDITION: the condition holds "NOT Installed" as a term of its own, ANDed to the rest.
+in_no_maintenance() { [[ $1 =~ ^(.*\ AND\ )?NOT\ Installed(\ AND\ .*)?$ && $1 != *' OR '* ]]; }
 
 # The actions that would run an EXE as SYSTEM: NAME(TYPE) each.
 exe_actions_as_system() {
@@ -237,6 +259,10 @@ check_custom_actions() {
               "$type"$'\t'"$source"$'\t'"$target" ]
     done < <(expected_custom_actions)
     check "no other custom action" [ "$(table CustomAction | wc -l)" -eq "$(expected_custom_actions | wc -l)" ]
+    check "no deferred action's CustomActionData names a public property: $(public_properties_in_data | paste -sd ' ')" \
+        [ -z "$(public_properties_in_data)" ]
+    check "RegisterAfterEarlierRemoved never runs in maintenance (EARLIER_BUILD_FOUND would be the command line's)" \
+        in_no_maintenance "$(condition_of RegisterAfterEarlierRemoved)"
     # Base types 2, 18, 34 and 50 run an EXE; 1024 defers it, 2048 keeps it from impersonating.
     check "no custom action runs an EXE as SYSTEM (deferred, not impersonated): $(exe_actions_as_system | paste -sd ' ')" \
         [ -z "$(exe_actions_as_system)" ]
@@ -278,9 +304,10 @@ check_order() {
         between "$(seq_of RemoveFiles)" "$(seq_of RollbackRegistrationAtRestart)" "$(seq_of InstallFiles)"
     check "the cancellation's rollback precedes it, after the unregistration" \
         between "$(seq_of UnregisterControl)" "$(seq_of RearrangeRegistrationAtRestart)" "$(seq_of CancelRegistrationAtRestart)"
-    check "the earlier setup's reference is counted before InstallFiles, its rollback right before it" \
-        between "$(seq_of RemoveFiles)" "$(seq_of UncountEarlierSetup)" "$(seq_of CountEarlierSetup)"
-    check "... and the count before InstallFiles" between "$(seq_of UncountEarlierSetup)" "$(seq_of CountEarlierSetup)" "$(seq_of InstallFiles)"
+    check "the earlier setup's count's rollback comes before ProcessComponents, and so runs after theirs" \
+        between "$(seq_of InstallInitialize)" "$(seq_of UncountEarlierSetup)" "$(seq_of ProcessComponents)"
+    check "... the count once ProcessComponents has written ours, before InstallFiles" \
+        between "$(seq_of ProcessComponents)" "$(seq_of CountEarlierSetup)" "$(seq_of InstallFiles)"
     # Windows gives the control component no action where the earlier build's same component has a file of a higher version.
     check "no registration after RemoveExistingProducts waits on the control component's action: $(reregistrations_on_control | paste -sd ' ')" \
         [ -z "$(reregistrations_on_control)" ]
@@ -509,7 +536,13 @@ breakages() {
         "FAIL: the database's code page is neutral" \
         arrangement-before-earlier-removal \
         "UPDATE InstallExecuteSequence SET Sequence = 6000 WHERE Action = 'ArrangeRegistrationAtRestart'" \
-        'FAIL: the registration after a restart is arranged after that removal'
+        'FAIL: the registration after a restart is arranged after that removal' \
+        starter-by-public-property \
+        "UPDATE CustomAction SET Target = '[SystemFolder]TVex.DLL|[INSTALLDIR]TarvexRegisterAtRestart.exe' WHERE Action = 'RollbackRegistrationAtRestartData'" \
+        "FAIL: no deferred action's CustomActionData names a public property: RollbackRegistrationAtRestart:[INSTALLDIR]" \
+        reregistration-in-maintenance \
+        "UPDATE InstallExecuteSequence SET Condition = 'EARLIER_BUILD_FOUND' WHERE Action = 'RegisterAfterEarlierRemoved'" \
+        'FAIL: RegisterAfterEarlierRemoved never runs in maintenance'
 }
 
 # unhardened_copy DLL OUT: a copy of the DLL that lacks NO_SEH (32-bit) or

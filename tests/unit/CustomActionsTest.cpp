@@ -13,6 +13,8 @@
 #include "packaging/customaction/PendingRename.h"
 #include "packaging/customaction/ProgramRecords.h"
 #include "packaging/customaction/RestartService.h"
+#include "packaging/customaction/RunEnvironment.h"
+#include "packaging/customaction/SharedCount.h"
 #include "packaging/starter/RestartStarter.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <new>
 #include <string>
 #include <utility>
@@ -51,6 +54,7 @@ struct ModelChild {
     DWORD exitCode = 7;
     DWORD ticks = 0;
     BOOL inherit = FALSE;
+    bool handleList = false;  // started with a list of the handles it inherits
     HANDLE stdOutput = nullptr, stdError = nullptr;
     bool readEndInheritable = true;
     bool writeEndClosedBeforeWait = false;
@@ -63,6 +67,7 @@ struct ModelChild {
 ModelChild child;
 const HANDLE kRead = reinterpret_cast<HANDLE>(0x10), kWrite = reinterpret_cast<HANDLE>(0x11);
 const HANDLE kProcess = reinterpret_cast<HANDLE>(0x20), kThread = reinterpret_cast<HANDLE>(0x21);
+const HANDLE kErrorCopy = reinterpret_cast<HANDLE>(0x22);
 bool writeEndOpen = false;
 
 BOOL WINAPI ModelPipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES, DWORD) {
@@ -75,9 +80,10 @@ BOOL WINAPI ModelHandleInformation(HANDLE handle, DWORD mask, DWORD flags) {
     if (handle == kRead && mask == HANDLE_FLAG_INHERIT) child.readEndInheritable = flags != 0;
     return TRUE;
 }
-BOOL WINAPI ModelCreate(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD, LPVOID,
-                        LPCWSTR, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
+BOOL WINAPI ModelCreate(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags,
+                        LPVOID, LPCWSTR, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
     child.inherit = inherit;
+    child.handleList = (flags & EXTENDED_STARTUPINFO_PRESENT) && startup->cb > sizeof(STARTUPINFOW);
     child.stdOutput = startup->dwFlags & STARTF_USESTDHANDLES ? startup->hStdOutput : nullptr;
     child.stdError = startup->dwFlags & STARTF_USESTDHANDLES ? startup->hStdError : nullptr;
     started->hProcess = kProcess;
@@ -147,6 +153,10 @@ BOOL WINAPI ModelClose(HANDLE handle) {
     return TRUE;
 }
 DWORD WINAPI ModelTicks() { return child.ticks; }
+BOOL WINAPI ModelDuplicate(HANDLE, HANDLE source, HANDLE, LPHANDLE copy, DWORD, BOOL inheritable, DWORD) {
+    *copy = source == ::GetStdHandle(STD_ERROR_HANDLE) && inheritable ? kErrorCopy : nullptr;
+    return *copy != nullptr;
+}
 
 class ModelRun : public ::testing::Test {
 protected:
@@ -167,6 +177,8 @@ protected:
     ApiOverride<decltype(ChildProcess::api.CloseHandle)> close_{ChildProcess::api.CloseHandle, ModelClose};
     ApiOverride<decltype(ChildProcess::api.GetTickCount)> ticks_{ChildProcess::api.GetTickCount, ModelTicks};
     ApiOverride<decltype(ChildProcess::api.ResumeThread)> resume_{ChildProcess::api.ResumeThread, ModelResume};
+    ApiOverride<decltype(ChildProcess::api.DuplicateHandle)> duplicate_{ChildProcess::api.DuplicateHandle,
+                                                                        ModelDuplicate};
     ApiOverride<decltype(Confinement::api.AssignProcessToJobObject)> assign_{Confinement::api.AssignProcessToJobObject,
                                                                              ModelAssign};
     ApiOverride<decltype(Confinement::api.TerminateJobObject)> endJob_{Confinement::api.TerminateJobObject,
@@ -190,8 +202,9 @@ TEST_F(ModelRun, OutputLargerThanThePipeIsReadWhileTheChildRunsAndTheRunEndsWith
     EXPECT_EQ(outcome.code, 7u);
     EXPECT_FALSE(child.readBlocked) << "a read waited on a pipe that a grandchild keeps open";
     EXPECT_TRUE(child.inherit);
+    EXPECT_TRUE(child.handleList) << "Wine, as Windows from Vista on, takes a list: its output and our error alone";
     EXPECT_EQ(child.stdOutput, kWrite);
-    EXPECT_EQ(child.stdError, ::GetStdHandle(STD_ERROR_HANDLE)) << "its standard error is ours";
+    EXPECT_EQ(child.stdError, kErrorCopy) << "its standard error is a copy of ours";
     EXPECT_FALSE(child.readEndInheritable) << "the child must not get the pipe's read end";
     EXPECT_TRUE(child.writeEndClosedBeforeWait) << "our write end would keep the pipe open";
 }
@@ -251,6 +264,25 @@ TEST_F(ModelRun, AFailureWhileALineIsHandledEndsTheChildAndReachesTheCaller) {
     EXPECT_EQ(child.terminated, std::vector<std::string>{"job 1223"});
 }
 
+// Cancel pressed while a child says nothing: it is asked about at least once
+// a second, from the start, and the child ends with all it started.
+TEST_F(ModelRun, ACancelEndsASilentChildWithItsJob) {
+    child.hangs = true;
+    child.inJob = true;
+    std::vector<DWORD> askedAt;
+    const Outcome outcome = ChildProcess::RunCollectingLines(L"program.exe", 600000, [](const std::wstring&) {},
+                                                             std::wstring(), [&] {
+                                                                 askedAt.push_back(child.ticks);
+                                                                 return askedAt.size() == 3;
+                                                             });
+    EXPECT_EQ(outcome.end, End::Cancelled);
+    EXPECT_EQ(outcome.code, static_cast<DWORD>(ERROR_INSTALL_USEREXIT));
+    ASSERT_EQ(askedAt.size(), 3u);
+    EXPECT_LE(askedAt[0], 100u);
+    for (std::size_t i = 1; i < askedAt.size(); ++i) EXPECT_LE(askedAt[i] - askedAt[i - 1], 1100u);
+    EXPECT_EQ(child.terminated, std::vector<std::string>{"job 1602"});
+}
+
 namespace {
 std::wstring TestProgramFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -276,6 +308,105 @@ TEST(ChildProcessRun, RealChildrenTheirLinesTheirCodesAndOneThatCantStart) {
     RunLines(L"\"" + TestProgramFolder() + L"no such program.exe\"", 30000, &outcome);
     EXPECT_EQ(outcome.end, End::NotStarted);
     EXPECT_EQ(outcome.code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// What a child of ours gets: the Windows folders alone on its PATH, a
+// temporary folder of its own that goes with the run, and every other
+// variable as ours (Wine's own among them, which the suites need).
+TEST(ChildProcessRun, AChildsPathAndTempAreTheRunsAndTheRestIsOurs) {
+    Outcome outcome{};
+    const std::vector<std::wstring> lines =
+        RunLines(L"\"" + SystemFile(L"cmd.exe") + L"\" /c echo %PATH%& echo %TEMP%& echo %TMP%& echo %WINEDEBUG%", 30000,
+                 &outcome);
+    ASSERT_EQ(lines.size(), 4u);
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(lines[0], SystemFile(L"").substr(0, SystemFile(L"").size() - 1) + L";" + windows);
+    EXPECT_EQ(lines[1].rfind(std::wstring(windows) + L"\\Temp\\TarvexActiveX-", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], lines[1]);
+    EXPECT_EQ(::GetFileAttributesW(lines[1].c_str()), INVALID_FILE_ATTRIBUTES) << "the run's folder stayed";
+    wchar_t debug[64] = {};
+    ::GetEnvironmentVariableW(L"WINEDEBUG", debug, 64);
+    EXPECT_EQ(lines[3], *debug ? std::wstring(debug) : L"%WINEDEBUG%");
+    EXPECT_TRUE(outcome.notes.empty()) << outcome.notes[0];
+}
+
+TEST(RunEnvironment, PathTempAndTmpAreReplacedWhateverTheirCaseTheRestStaysSorted) {
+    const wchar_t block[] = L"=C:=C:\\Work\0Path=C:\\Tools;C:\\Windows\0TEMP=C:\\Windows\\Temp\0WINEDEBUG=-all\0"
+                            L"windir=C:\\Windows\0";
+    const std::wstring result =
+        RunEnvironment::WithSystemPaths(block, L"C:\\Windows\\system32;C:\\Windows", L"C:\\Windows\\Temp\\Run");
+    std::vector<std::wstring> entries;
+    for (const wchar_t* entry = result.c_str(); *entry; entry += wcslen(entry) + 1) entries.push_back(entry);
+    EXPECT_EQ(entries, (std::vector<std::wstring>{L"=C:=C:\\Work", L"PATH=C:\\Windows\\system32;C:\\Windows",
+                                                  L"TEMP=C:\\Windows\\Temp\\Run", L"TMP=C:\\Windows\\Temp\\Run",
+                                                  L"windir=C:\\Windows", L"WINEDEBUG=-all"}));
+    EXPECT_EQ(result.back(), L'\0');
+}
+
+namespace {
+// The window station as made: its name's flags and descriptor, and the
+// process's station calls, the last of which may fail.
+DWORD stationFlags = 0;
+std::wstring stationSddl;
+int stationSwitches = 0, failingSwitch = 0;
+bool failStation = false;
+HWINSTA WINAPI StationAsMade(LPCWSTR name, DWORD flags, ACCESS_MASK access, LPSECURITY_ATTRIBUTES security) {
+    stationFlags = flags;
+    LPWSTR sddl = nullptr;
+    if (security && ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                        security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr))
+        stationSddl = sddl;
+    ::LocalFree(sddl);
+    if (failStation) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // a session whose desktop heap is spent
+        return nullptr;
+    }
+    return ::CreateWindowStationW(name, flags, access, security);
+}
+BOOL WINAPI SwitchStation(HWINSTA station) {
+    if (++stationSwitches == failingSwitch) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return ::SetProcessWindowStation(station);
+}
+int started = 0;
+BOOL WINAPI CountStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
+                       LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
+    ++started;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+}  // namespace
+
+// Our station and desktop, for SYSTEM and the Administrators alone, made
+// only where the name is new; where either can't be had, or the process's
+// own station can't be restored, nothing is started.
+TEST(Confinement, AStationOfItsOwnForSystemAndAdministratorsOrNoChildAtAll) {
+    ApiOverride<decltype(Confinement::api.CreateWindowStationW)> make(Confinement::api.CreateWindowStationW, StationAsMade);
+    ApiOverride<decltype(Confinement::api.SetProcessWindowStation)> set(Confinement::api.SetProcessWindowStation,
+                                                                        SwitchStation);
+    ApiOverride<decltype(ChildProcess::api.CreateProcessW)> create(ChildProcess::api.CreateProcessW, CountStart);
+    const struct {
+        bool failStation;
+        int failingSwitch;
+        DWORD error;  // 0: the child is started
+    } cases[] = {{false, 0, 0}, {true, 0, ERROR_NOT_ENOUGH_MEMORY}, {false, 2, ERROR_ACCESS_DENIED}};
+    for (const auto& c : cases) {
+        failStation = c.failStation, failingSwitch = c.failingSwitch, stationSwitches = 0, started = 0;
+        Outcome outcome{};
+        RunLines(L"program.exe", 1000, &outcome);
+        EXPECT_EQ(started, c.error ? 0 : 1);
+        EXPECT_EQ(outcome.end, c.error ? End::NotConfined : End::NotStarted);
+        if (c.error) {
+            EXPECT_EQ(outcome.code, c.error);
+            EXPECT_EQ(outcome.missing, L"a window station of its own");
+        }
+    }
+    EXPECT_EQ(stationSddl, L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)");
+    EXPECT_EQ(stationFlags, static_cast<DWORD>(CWF_CREATE_ONLY)) << "Wine reports Windows 7";
+    EXPECT_EQ(std::wstring(Confinement::kSystemAndAdministratorsSddl), stationSddl);
 }
 
 // The job's own effect, which only a real child shows: a process that the
@@ -456,6 +587,36 @@ TEST(PendingRename, OnlyARenameOntoThePathCountsWhateverItsPrefixOrCase) {
     for (const auto& [data, pending] : cases) EXPECT_EQ(PendingRename::RenamesOnto(data, dll), pending) << data.size();
 }
 
+// The count of an earlier setup's TVex.DLL, on the real registry (32-bit
+// view): raised to what that setup and ours need, never past it, whatever
+// Windows Installer wrote before; the rollback leaves none, as there was none.
+TEST(SharedCount, RaisedToTwoNeverPastItAndRolledBackToNone) {
+    const std::wstring file = L"C:\\Tarvex unit test\\TVex.DLL";
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0,
+                                nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const struct {
+        long before;  // -1: no count
+        long after;
+    } cases[] = {{-1, 2}, {0, 2}, {1, 2}, {2, 2}, {3, 3}};
+    for (const auto& c : cases) {
+        const DWORD value = static_cast<DWORD>(c.before);
+        if (c.before < 0) ::RegDeleteValueW(key, file.c_str());
+        else ::RegSetValueExW(key, file.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+        DWORD error = 0;
+        EXPECT_EQ(SharedCount::RaiseTo(file, SharedCount::kEarlierSetupAndOurs, &error), c.after) << c.before;
+        DWORD stored = 0, bytes = sizeof stored;
+        EXPECT_EQ(::RegQueryValueExW(key, file.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&stored), &bytes),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(static_cast<long>(stored), c.after);
+        EXPECT_EQ(SharedCount::Remove(file), 0u);
+        EXPECT_EQ(::RegQueryValueExW(key, file.c_str(), nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    }
+    EXPECT_EQ(SharedCount::Remove(file), 0u) << "none there is no error";
+    ::RegCloseKey(key);
+}
+
 namespace {
 // The Session Manager's values as the test sets them; growth is added to
 // the first right after its size was asked for, as another setup would.
@@ -507,64 +668,88 @@ TEST(PendingRename, EitherValueOfTheSessionManagerMayHoldTheReplacement) {
 }
 
 namespace {
-// The service control manager as the test keeps it: the one service's
-// configuration; a service marked for deletion stays for that many polls
-// (-1: until the test ends).
-struct ServiceRecord {
-    bool exists = false;
-    std::wstring binary, group, dependencies, account, password;
+// The service control manager as the test keeps it: the services by name;
+// one that someone holds open stays, marked for deletion, when deleted.
+struct Service {
+    std::wstring binary;
     DWORD type = 0, start = 0;
-    bool accountNamed = false;
-    int created = 0, changed = 0, deleted = 0;
-    int markedPolls = 0;
-    DWORD slept = 0;
+    bool accountNamed = false, heldOpen = false, marked = false;
+};
+struct ServiceRecord {
+    std::map<std::wstring, Service> services;
+    int created = 0;
+    bool starterMissing = false;
 };
 ServiceRecord scm;
+std::wstring opened;  // what the last OpenServiceW opened
 SC_HANDLE const kManager = reinterpret_cast<SC_HANDLE>(0x5C1), kService = reinterpret_cast<SC_HANDLE>(0x5C2);
 SC_HANDLE WINAPI OpenManager(LPCWSTR, LPCWSTR, DWORD) { return kManager; }
-// A list of strings as the service control manager takes it, up to its empty last one.
-std::wstring MultiString(LPCWSTR list) {
-    std::wstring text;
-    for (; list && *list; list += wcslen(list) + 1) text += std::wstring(list) + L";";
-    return list ? text : L"(unchanged)";
-}
-SC_HANDLE WINAPI Create(SC_HANDLE, LPCWSTR, LPCWSTR, DWORD, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR,
+SC_HANDLE WINAPI Create(SC_HANDLE, LPCWSTR name, LPCWSTR, DWORD, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR,
                         LPDWORD, LPCWSTR, LPCWSTR account, LPCWSTR) {
-    if (scm.markedPolls != 0) {
-        if (scm.markedPolls > 0) --scm.markedPolls;
-        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
-        return nullptr;
-    }
-    if (scm.exists) {
+    if (scm.services.count(name)) {
         SetLastError(ERROR_SERVICE_EXISTS);
         return nullptr;
     }
-    scm.exists = true, scm.binary = binary, scm.type = type, scm.start = start, scm.accountNamed = account != nullptr;
+    scm.services[name] = {binary, type, start, account != nullptr};
     ++scm.created;
     return kService;
 }
 SC_HANDLE WINAPI OpenOne(SC_HANDLE, LPCWSTR name, DWORD) {
-    if (!scm.exists || std::wstring(name) != RestartService::kServiceName) {
+    if (!scm.services.count(name)) {
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
+    opened = name;
     return kService;
 }
-BOOL WINAPI Change(SC_HANDLE, DWORD type, DWORD start, DWORD, LPCWSTR binary, LPCWSTR group, LPDWORD,
-                   LPCWSTR dependencies, LPCWSTR account, LPCWSTR password, LPCWSTR) {
-    scm.type = type, scm.start = start, scm.binary = binary, scm.accountNamed = account != nullptr;
-    scm.group = group ? group : L"(unchanged)", scm.dependencies = MultiString(dependencies);
-    scm.account = account ? account : L"(unchanged)", scm.password = password ? password : L"(unchanged)";
-    ++scm.changed;
+std::vector<std::wstring> listed;
+BOOL WINAPI Enumerate(SC_HANDLE, DWORD, DWORD, LPENUM_SERVICE_STATUSW services, DWORD, LPDWORD, LPDWORD returned, LPDWORD) {
+    listed = {L"Spooler"};
+    for (const auto& service : scm.services) listed.push_back(service.first);
+    for (std::size_t i = 0; i < listed.size(); ++i) services[i] = {&listed[i][0], &listed[i][0], {}};
+    *returned = static_cast<DWORD>(listed.size());
     return TRUE;
 }
 BOOL WINAPI Delete(SC_HANDLE) {
-    scm.exists = false;
-    ++scm.deleted;
+    Service& service = scm.services[opened];
+    if (service.marked) {
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return FALSE;
+    }
+    if (service.heldOpen) service.marked = true;
+    else scm.services.erase(opened);
     return TRUE;
 }
+BOOL WINAPI QueryConfig(SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed) {
+    const std::wstring& binary = scm.services[opened].binary;
+    *needed = static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGW) + (binary.size() + 1) * sizeof(wchar_t));
+    if (!config || size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    *config = {};
+    config->lpBinaryPathName = reinterpret_cast<LPWSTR>(config + 1);
+    binary.copy(config->lpBinaryPathName, binary.size());
+    config->lpBinaryPathName[binary.size()] = L'\0';
+    return TRUE;
+}
+BOOL WINAPI ChangeNothing(SC_HANDLE, DWORD, DWORD, DWORD, LPCWSTR, LPCWSTR, LPDWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) {
+    if (!scm.services[opened].marked) return TRUE;
+    SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+    return FALSE;
+}
 BOOL WINAPI CloseOne(SC_HANDLE) { return TRUE; }
-void WINAPI Pause(DWORD ms) { scm.slept += ms; }
+DWORD WINAPI StarterAttributes(LPCWSTR) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return scm.starterMissing ? INVALID_FILE_ATTRIBUTES : FILE_ATTRIBUTE_NORMAL;
+}
+// The services that would start at the next restart: those not marked for deletion.
+std::vector<Service> Arranged() {
+    std::vector<Service> arranged;
+    for (const auto& service : scm.services)
+        if (!service.second.marked) arranged.push_back(service.second);
+    return arranged;
+}
 
 class ServiceManagerModel : public ::testing::Test {
 protected:
@@ -573,52 +758,63 @@ protected:
     ApiOverride<decltype(RestartService::api.OpenSCManagerW)> manager_{RestartService::api.OpenSCManagerW, OpenManager};
     ApiOverride<decltype(RestartService::api.CreateServiceW)> create_{RestartService::api.CreateServiceW, Create};
     ApiOverride<decltype(RestartService::api.OpenServiceW)> open_{RestartService::api.OpenServiceW, OpenOne};
+    ApiOverride<decltype(RestartService::api.EnumServicesStatusW)> list_{RestartService::api.EnumServicesStatusW,
+                                                                          Enumerate};
+    ApiOverride<decltype(RestartService::api.QueryServiceConfigW)> query_{RestartService::api.QueryServiceConfigW,
+                                                                          QueryConfig};
     ApiOverride<decltype(RestartService::api.ChangeServiceConfigW)> change_{RestartService::api.ChangeServiceConfigW,
-                                                                            Change};
+                                                                            ChangeNothing};
     ApiOverride<decltype(RestartService::api.DeleteService)> remove_{RestartService::api.DeleteService, Delete};
     ApiOverride<decltype(RestartService::api.CloseServiceHandle)> close_{RestartService::api.CloseServiceHandle,
                                                                          CloseOne};
-    ApiOverride<decltype(RestartService::api.Sleep)> sleep_{RestartService::api.Sleep, Pause};
+    ApiOverride<decltype(RestartService::api.GetFileAttributesW)> file_{RestartService::api.GetFileAttributesW,
+                                                                        StarterAttributes};
 };
 }  // namespace
 
+// Each arrangement is a service made anew, with nothing an earlier one had:
+// the earlier ones are deleted first, whatever their fields.
 TEST_F(ServiceManagerModel, OneAutoStartLocalSystemServiceWhoseQuotedBinaryLiesWhereTheStarterIs) {
     const RestartService::Cancelled none = RestartService::Cancel();
     EXPECT_EQ(none.error, 0u) << "nothing arranged is nothing to take away";
     EXPECT_FALSE(none.wasArranged);
-    EXPECT_EQ(RestartService::Arrange(starter), 0u);
-    EXPECT_EQ(scm.binary, L"\"" + starter + L"\"") << "unquoted, C:\\Program.exe would run as SYSTEM";
-    EXPECT_EQ(scm.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-    EXPECT_EQ(scm.start, static_cast<DWORD>(SERVICE_AUTO_START));
-    EXPECT_FALSE(scm.accountNamed) << "no account: LocalSystem";
-    scm.account = L"NT AUTHORITY\\LocalService", scm.dependencies = L"Other;";  // as an earlier one may have left it
-    EXPECT_EQ(RestartService::Arrange(starter), 0u);
-    EXPECT_EQ(scm.created, 1) << "a second arrangement replaces the first, never adds one";
-    EXPECT_EQ(scm.changed, 1);
-    EXPECT_EQ(scm.binary, L"\"" + starter + L"\"");
-    EXPECT_EQ(scm.account + L"|" + scm.password + L"|" + scm.group + L"|" + scm.dependencies, L"LocalSystem|||")
-        << "every field set anew: LocalSystem, no password, no group, no dependencies";
+    EXPECT_EQ(RestartService::Arrange(starter).error, 0u);
+    ASSERT_EQ(Arranged().size(), 1u);
+    const Service first = Arranged()[0];
+    EXPECT_EQ(first.binary, L"\"" + starter + L"\"") << "unquoted, C:\\Program.exe would run as SYSTEM";
+    EXPECT_EQ(first.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(first.start, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_FALSE(first.accountNamed) << "no account: LocalSystem";
+    scm.services[RestartService::kServiceNamePrefix] = {L"\"C:\\Old\\starter.exe\""};  // an earlier release's
+    EXPECT_EQ(RestartService::Arrange(starter).error, 0u);
+    EXPECT_EQ(scm.created, 2) << "a second arrangement is a service made anew";
+    ASSERT_EQ(Arranged().size(), 1u) << "... and the only one";
+    EXPECT_EQ(Arranged()[0].binary, L"\"" + starter + L"\"");
+    EXPECT_EQ(scm.services.begin()->first.rfind(std::wstring(RestartService::kServiceNamePrefix) + L"-", 0), 0u);
     const RestartService::Cancelled cancelled = RestartService::Cancel();
     EXPECT_EQ(cancelled.error, 0u);
     EXPECT_TRUE(cancelled.wasArranged);
-    EXPECT_FALSE(scm.exists);
+    EXPECT_TRUE(scm.services.empty());
 }
 
-// A service marked for deletion (the Services console holds it) is waited
-// for a few seconds; still there, it is reported, as it can't be set up anew.
-TEST_F(ServiceManagerModel, AServiceMarkedForDeletionIsWaitedForThenReported) {
-    scm.markedPolls = 3;
-    EXPECT_EQ(RestartService::Arrange(starter), 0u);
-    EXPECT_TRUE(scm.exists);
-    scm = ServiceRecord();
-    scm.markedPolls = -1;
-    EXPECT_EQ(RestartService::Arrange(starter), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
-    EXPECT_GE(scm.slept, 4000u);
-    EXPECT_LE(scm.slept, 5000u);
+// Anyone may open a service for its status and hold it open, which keeps a
+// deleted one marked for deletion: that one no longer starts, and can't
+// keep the next arrangement from being made.
+TEST_F(ServiceManagerModel, AnEarlierArrangementHeldOpenCantBlockTheNext) {
+    EXPECT_EQ(RestartService::Arrange(starter).error, 0u);
+    scm.services.begin()->second.heldOpen = true;
+    EXPECT_EQ(RestartService::Arrange(starter).error, 0u);
+    EXPECT_EQ(Arranged().size(), 1u);
+    EXPECT_EQ(scm.services.size(), 2u) << "the one held open is marked for deletion";
+    EXPECT_EQ(RestartService::Arrange(starter).error, 0u) << "... and marked again is no error";
+    EXPECT_EQ(RestartService::Cancel().error, 0u);
+    EXPECT_TRUE(Arranged().empty());
 }
 
 // The rollbacks' rule, with no record of what came before: arranged exactly
-// while a rename onto the control waits for the restart.
+// while a rename onto the control waits for the restart; one there for the
+// starter stays (its file may be back only after the rollback, as Wine's
+// rollback never brings it back), one marked for deletion is made anew.
 TEST_F(ServiceManagerModel, RollbacksArrangeExactlyWhileARenameOntoTheControlWaits) {
     ApiOverride<decltype(PendingRename::api.RegOpenKeyExW)> openRenames(PendingRename::api.RegOpenKeyExW,
                                                                         OpenSessionManager);
@@ -631,14 +827,21 @@ TEST_F(ServiceManagerModel, RollbacksArrangeExactlyWhileARenameOntoTheControlWai
     for (const bool pending : {true, false}) {
         for (const bool arrangedBefore : {true, false}) {
             scm = ServiceRecord();
-            scm.exists = arrangedBefore;
+            if (arrangedBefore) scm.services[L"TarvexRegisterAtRestart-1"] = {L"\"" + starter + L"\""};
             renames = pending ? L"\\??\\C:\\W\\msi1.tmp\0!\\??\\C:\\W\\TVex.DLL\0"s : L""s, renames2.clear(), growth.clear();
             const RestartService::Matched matched = RestartService::MatchPendingRename(control, starter);
             EXPECT_EQ(matched.error, 0u);
             EXPECT_EQ(matched.arranged, pending);
-            EXPECT_EQ(scm.exists, pending) << "pending " << pending << ", arranged before " << arrangedBefore;
+            EXPECT_EQ(Arranged().size(), pending ? 1u : 0u) << "pending " << pending << ", arranged before " << arrangedBefore;
+            EXPECT_EQ(scm.created, pending && !arrangedBefore ? 1 : 0);
         }
     }
+    scm = ServiceRecord();
+    scm.services[L"TarvexRegisterAtRestart-1"] = {L"\"" + starter + L"\""};
+    scm.services.begin()->second.heldOpen = scm.services.begin()->second.marked = true;
+    renames = L"\\??\\C:\\W\\msi1.tmp\0!\\??\\C:\\W\\TVex.DLL\0"s;
+    EXPECT_EQ(RestartService::MatchPendingRename(control, starter).error, 0u);
+    EXPECT_EQ(Arranged().size(), 1u) << "one that will never run is no arrangement";
 }
 
 namespace {
@@ -700,6 +903,23 @@ TEST(FolderTrust, OnlyTheTrustedAccountsMayChangeWhatRunsAsSystem) {
         for (const std::wstring& part : c.said) EXPECT_NE(refusal.find(part), std::wstring::npos) << refusal;
     }
     descriptorError = 0;
+}
+
+// What runs as SYSTEM at the next start is arranged only for a starter that
+// is there and that the trusted accounts alone may change.
+TEST_F(ServiceManagerModel, AStarterThatIsMissingOrThatUsersCouldChangeIsNotArranged) {
+    scm.starterMissing = true;
+    RestartService::Arranged arranged = RestartService::Arrange(starter);
+    EXPECT_NE(arranged.error, 0u);
+    EXPECT_NE(arranged.refusal.find(L"no such file"), std::wstring::npos) << arranged.refusal;
+    scm.starterMissing = false;
+    ApiOverride<decltype(FolderTrust::api.GetNamedSecurityInfoW)> read(FolderTrust::api.GetNamedSecurityInfoW,
+                                                                       DescriptorOf);
+    descriptorText = L"O:BAD:(A;;FA;;;SY)(A;OICI;0x1301bf;;;BU)", descriptorError = 0;
+    arranged = RestartService::Arrange(starter);
+    EXPECT_NE(arranged.error, 0u);
+    EXPECT_NE(arranged.refusal.find(L"Users"), std::wstring::npos) << arranged.refusal;
+    EXPECT_TRUE(scm.services.empty());
 }
 
 namespace {
@@ -771,7 +991,7 @@ TEST_F(ServiceManagerModel, TheStarterStopsWithTheRunsOwnErrorAndGoes) {
     for (const auto& c : cases) {
         if (c.present) ::CopyFileW((TestProgramFolder() + L"exit_with_code.exe").c_str(), program.c_str(), FALSE);
         stopCodes.clear(), starterEvents.clear(), exitCodeGiven = c.exitCode, overdueTicks = 0;
-        scm.exists = true;
+        scm.services[L"TarvexRegisterAtRestart-1"] = {L"\"" + starterPath + L"\""};
         {
             ApiOverride<decltype(ChildProcess::api.GetTickCount)> ticks(
                 ChildProcess::api.GetTickCount, c.overdue ? Overdue : ChildProcess::api.GetTickCount);
@@ -781,7 +1001,7 @@ TEST_F(ServiceManagerModel, TheStarterStopsWithTheRunsOwnErrorAndGoes) {
         ASSERT_EQ(starterEvents.size(), 1u);
         EXPECT_EQ(starterEvents[0].first, c.stopCode ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE)
             << starterEvents[0].second;
-        EXPECT_FALSE(scm.exists) << "the service goes, whatever came of the run";
+        EXPECT_TRUE(scm.services.empty()) << "the service goes, whatever came of the run";
     }
     ::DeleteFileW(program.c_str());
     ::RemoveDirectoryW(folder.c_str());

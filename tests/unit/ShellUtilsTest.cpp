@@ -176,7 +176,9 @@ TEST_F(ShellAndWaitTest, WaitsForAChildThatOutlivesSeveralPolls) {
     const long long elapsed = TimedRun(ChildCommand(L"7 700"), exitCode);
     EXPECT_EQ(exitCode, 7);
     EXPECT_GE(elapsed, 700);
-    EXPECT_GE(polls, 7);
+    // A pause of 100 ms lasts longer on a busy machine: the count says that it
+    // polled again and again, the time that it waited for the child.
+    EXPECT_GE(polls, 2);
 }
 
 TEST_F(ShellAndWaitTest, ChildThatOutlivesItsLimitIsEndedWithTheTimeOutCode) {
@@ -217,8 +219,9 @@ TEST_F(ShellAndWaitTest, ExitCodeThatCantBeReadIsNeverSuccess) {
         EXPECT_EQ(ShellAndWait(ChildCommand(L"0"), kMinimizedNoFocus), kExitCodeUnknown);
     }
     ApiOverride wait(api.WaitForSingleObject, FailedWait);
+    polls = 0;  // the run above polled until its child ended: once when idle, more under load
     EXPECT_EQ(ShellAndWait(ChildCommand(L"0"), kMinimizedNoFocus), kExitCodeUnknown);
-    EXPECT_EQ(polls, 2) << "a failed wait ends the wait";
+    EXPECT_EQ(polls, 1) << "a failed wait ends the wait";
     EXPECT_NE(kExitCodeUnknown, 0);
 }
 
