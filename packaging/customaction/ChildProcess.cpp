@@ -163,18 +163,15 @@ UniqueHandle InheritableStandardError() {
     return UniqueHandle(copy);
 }
 
+struct EnvironmentTraits {
+    static wchar_t* invalid() noexcept { return nullptr; }
+    static void close(wchar_t* block) noexcept { api.FreeEnvironmentStringsW(block); }
+};
+
 // Windows Installer's environment, but for PATH, TEMP and TMP.
 std::wstring ChildEnvironment(const std::wstring& temp) {
-    wchar_t* const ours = api.GetEnvironmentStringsW();
-    std::wstring block;
-    try {
-        block = RunEnvironment::WithSystemPaths(ours, RunEnvironment::SystemPath(), temp);
-    } catch (...) {
-        if (ours) api.FreeEnvironmentStringsW(ours);
-        throw;
-    }
-    if (ours) api.FreeEnvironmentStringsW(ours);
-    return block;
+    const UniqueResource<wchar_t*, EnvironmentTraits> ours(api.GetEnvironmentStringsW());
+    return RunEnvironment::WithSystemPaths(ours.get(), RunEnvironment::SystemPath(), temp);
 }
 
 // The child gets the pipe's write end as its standard output and a copy of

@@ -17,13 +17,6 @@ namespace {
 constexpr wchar_t kDesktopName[] = L"Default";
 constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
 
-// A name no other run has: two installations may run our actions at once.
-std::wstring UniqueStationName() {
-    static unsigned long runs = 0;
-    return L"TarvexActiveX-" + DecimalText(static_cast<long>(api.GetCurrentProcessId())) + L"-" +
-           HexText(api.GetTickCount()) + L"-" + DecimalText(static_cast<long>(++runs));
-}
-
 // CWF_CREATE_ONLY from Vista (6.0) on; XP reserves the flag.
 DWORD CreateOnlyFlag() { return LOBYTE(LOWORD(api.GetVersion())) >= 6 ? CWF_CREATE_ONLY : 0; }
 
@@ -33,6 +26,12 @@ DWORD LastErrorOr(DWORD fallback) {
 }
 
 }  // namespace
+
+std::wstring UniqueRunName() {
+    static unsigned long runs = 0;
+    return L"TarvexActiveX-" + DecimalText(static_cast<long>(api.GetCurrentProcessId())) + L"-" +
+           HexText(api.GetTickCount()) + L"-" + DecimalText(static_cast<long>(++runs));
+}
 
 SystemOnly::SystemOnly() {
     if (!api.ConvertStringSecurityDescriptorToSecurityDescriptorW(kSystemAndAdministratorsSddl, SDDL_REVISION_1,
@@ -54,7 +53,7 @@ PrivateDesktop::PrivateDesktop() {
         error_ = security.error();
         return;
     }
-    const std::wstring name = UniqueStationName();
+    const std::wstring name = UniqueRunName();
     station_ = api.CreateWindowStationW(name.c_str(), CreateOnlyFlag(), WINSTA_ALL_ACCESS, security.get());
     if (!station_) {
         error_ = LastErrorOr(ERROR_ACCESS_DENIED);

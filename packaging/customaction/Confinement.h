@@ -17,6 +17,10 @@ namespace Confinement {
 // from what the parent would hand down.
 inline constexpr wchar_t kSystemAndAdministratorsSddl[] = L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)";
 
+// "TarvexActiveX-<process>-<ticks>-<count>": a name that no other run has,
+// as two installations may run our actions at once.
+std::wstring UniqueRunName();
+
 // Security attributes with that descriptor, not inheritable; none (nullptr)
 // where the descriptor can't be made, which error() says.
 class SystemOnly {

@@ -1,7 +1,7 @@
 #include "RunEnvironment.h"
 
 #include "Confinement.h"
-#include "common/NumberText.h"
+#include "common/UniqueResource.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -11,7 +11,7 @@ namespace RunEnvironment {
 
 Api api = {
     ::GetSystemDirectoryW, ::GetSystemWindowsDirectoryW, ::CreateDirectoryW, ::RemoveDirectoryW,
-    ::DeleteFileW,         ::GetCurrentProcessId,        ::GetTickCount,
+    ::DeleteFileW,
 };
 
 namespace {
@@ -33,12 +33,17 @@ std::wstring Folder(decltype(&::GetSystemDirectoryW) get) {
     return length && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
+struct SearchTraits {
+    static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE search) noexcept { ::FindClose(search); }
+};
+
 // Deletes the folder and what is in it. A link in it is removed, never followed.
 DWORD RemoveTree(const std::wstring& folder) {
     DWORD failure = 0;
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const UniqueResource<HANDLE, SearchTraits> search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (search) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -50,8 +55,7 @@ DWORD RemoveTree(const std::wstring& folder) {
             else if (!api.DeleteFileW(path.c_str()))
                 error = GetLastError();
             if (error && !failure) failure = error;
-        } while (::FindNextFileW(search, &found));
-        ::FindClose(search);
+        } while (::FindNextFileW(search.get(), &found));
     }
     if (!api.RemoveDirectoryW(folder.c_str()) && !failure) failure = GetLastError();
     return failure;
@@ -88,10 +92,8 @@ RunTemp::RunTemp() {
         return;
     }
     const std::wstring parent = Folder(api.GetSystemWindowsDirectoryW) + L"\\Temp\\";
-    static unsigned long runs = 0;
     for (int tries = 0; tries < kNameTries; ++tries) {
-        const std::wstring path = parent + L"TarvexActiveX-" + DecimalText(static_cast<long>(api.GetCurrentProcessId())) +
-                                  L"-" + HexText(api.GetTickCount()) + L"-" + DecimalText(static_cast<long>(++runs));
+        const std::wstring path = parent + Confinement::UniqueRunName();
         if (api.CreateDirectoryW(path.c_str(), security.get())) {
             path_ = path;
             error_ = 0;

@@ -50,8 +50,6 @@ struct Api {
     decltype(&::CreateDirectoryW) CreateDirectoryW;
     decltype(&::RemoveDirectoryW) RemoveDirectoryW;
     decltype(&::DeleteFileW) DeleteFileW;
-    decltype(&::GetCurrentProcessId) GetCurrentProcessId;
-    decltype(&::GetTickCount) GetTickCount;
 };
 extern Api api;
 
