@@ -13,7 +13,8 @@ Api api = {
     ::CreatePipe,         ::SetHandleInformation, ::CreateProcessW,         ::ResumeThread,
     ::PeekNamedPipe,      ::ReadFile,             ::WaitForSingleObject,    ::GetExitCodeProcess,
     ::TerminateProcess,   ::CloseHandle,          ::GetTickCount,           ::GetStdHandle,
-    ::DuplicateHandle,    ::GetEnvironmentStringsW, ::FreeEnvironmentStringsW, ::GetProcAddress,
+    ::DuplicateHandle,    ::GetEnvironmentStringsW, ::FreeEnvironmentStringsW, ::GetModuleHandleW,
+    ::GetProcAddress,
 };
 
 namespace {
@@ -110,7 +111,7 @@ using DeleteListFn = void(WINAPI*)(void*);
 class InheritOnly {
 public:
     InheritOnly(HANDLE first, HANDLE second) : handles_{first, second} {
-        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        const HMODULE kernel = api.GetModuleHandleW(L"kernel32.dll");
         const auto initialize =
             EntryPointAs<InitializeListFn>(api.GetProcAddress(kernel, "InitializeProcThreadAttributeList"));
         const auto update = EntryPointAs<UpdateListFn>(api.GetProcAddress(kernel, "UpdateProcThreadAttribute"));

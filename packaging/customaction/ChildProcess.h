@@ -67,6 +67,7 @@ struct Api {
     decltype(&::DuplicateHandle) DuplicateHandle;
     decltype(&::GetEnvironmentStringsW) GetEnvironmentStringsW;
     decltype(&::FreeEnvironmentStringsW) FreeEnvironmentStringsW;
+    decltype(&::GetModuleHandleW) GetModuleHandleW;
     // Vista's, looked up where Windows has them (the package runs on XP too).
     FARPROC(WINAPI* GetProcAddress)(HMODULE, LPCSTR);
 };

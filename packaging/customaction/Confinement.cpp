@@ -9,7 +9,7 @@ Api api = {
     ::CloseDesktop,         ::CloseWindowStation,      ::GetCurrentProcessId,     ::GetTickCount,
     ::CreateJobObjectW,     ::SetInformationJobObject, ::AssignProcessToJobObject, ::TerminateJobObject,
     ::CloseHandle,          ::SetErrorMode,            ::GetVersion,
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorW,
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW, ::LocalFree,
 };
 
 namespace {
@@ -44,7 +44,7 @@ SystemOnly::SystemOnly() {
 }
 
 SystemOnly::~SystemOnly() {
-    if (descriptor_) ::LocalFree(descriptor_);
+    if (descriptor_) api.LocalFree(descriptor_);
 }
 
 PrivateDesktop::PrivateDesktop() {

@@ -121,6 +121,7 @@ struct Api {
     decltype(&::SetErrorMode) SetErrorMode;
     decltype(&::GetVersion) GetVersion;
     decltype(&::ConvertStringSecurityDescriptorToSecurityDescriptorW) ConvertStringSecurityDescriptorToSecurityDescriptorW;
+    decltype(&::LocalFree) LocalFree;
 };
 extern Api api;
 

@@ -11,7 +11,7 @@ namespace RunEnvironment {
 
 Api api = {
     ::GetSystemDirectoryW, ::GetSystemWindowsDirectoryW, ::CreateDirectoryW, ::RemoveDirectoryW,
-    ::DeleteFileW,
+    ::DeleteFileW,         ::FindFirstFileW,             ::FindNextFileW,    ::FindClose,
 };
 
 namespace {
@@ -35,14 +35,14 @@ std::wstring Folder(decltype(&::GetSystemDirectoryW) get) {
 
 struct SearchTraits {
     static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE search) noexcept { ::FindClose(search); }
+    static void close(HANDLE search) noexcept { api.FindClose(search); }
 };
 
 // Deletes the folder and what is in it. A link in it is removed, never followed.
 DWORD RemoveTree(const std::wstring& folder) {
     DWORD failure = 0;
     WIN32_FIND_DATAW found;
-    const UniqueResource<HANDLE, SearchTraits> search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    const UniqueResource<HANDLE, SearchTraits> search(api.FindFirstFileW((folder + L"\\*").c_str(), &found));
     if (search) {
         do {
             const std::wstring name = found.cFileName;
@@ -55,7 +55,7 @@ DWORD RemoveTree(const std::wstring& folder) {
             else if (!api.DeleteFileW(path.c_str()))
                 error = GetLastError();
             if (error && !failure) failure = error;
-        } while (::FindNextFileW(search.get(), &found));
+        } while (api.FindNextFileW(search.get(), &found));
     }
     if (!api.RemoveDirectoryW(folder.c_str()) && !failure) failure = GetLastError();
     return failure;

@@ -50,6 +50,9 @@ struct Api {
     decltype(&::CreateDirectoryW) CreateDirectoryW;
     decltype(&::RemoveDirectoryW) RemoveDirectoryW;
     decltype(&::DeleteFileW) DeleteFileW;
+    decltype(&::FindFirstFileW) FindFirstFileW;
+    decltype(&::FindNextFileW) FindNextFileW;
+    decltype(&::FindClose) FindClose;
 };
 extern Api api;
 

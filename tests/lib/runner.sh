@@ -158,7 +158,7 @@ run_scenario() {
     rc=$?
     reset_prefix
     if [ $rc -eq 0 ] && [ ! -e "$finished" ]; then
-        echo "    the scenario ended before its last step, with exit status 0"
+        echo "    the scenario ended before its last step, with exit status 0" | tee -a "$WORK/failure.txt"
         rc=1
     fi
     case $rc in

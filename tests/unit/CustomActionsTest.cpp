@@ -974,8 +974,13 @@ TEST_F(ServiceManagerModel, TheStarterStopsWithTheRunsOwnErrorAndGoes) {
         RestartStarter::api.DeregisterEventSource, NoEventSource);
     ApiOverride<decltype(ChildProcess::api.GetExitCodeProcess)> code(ChildProcess::api.GetExitCodeProcess,
                                                                      GivenExitCode);
-    const std::wstring folder = TestProgramFolder() + L"starter-test";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    // A folder of this run's own, in its prefix's temporary folder: the suites of
+    // both prefixes run side by side from one build folder.
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_NE(::GetTempPathW(MAX_PATH + 1, temp), 0u);
+    const std::wstring folder =
+        temp + (L"tvx_starter_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(::GetTickCount()));
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr)) << "error " << ::GetLastError();
     starterPath = folder + L"\\TarvexRegisterAtRestart.exe";
     const std::wstring program = folder + L"\\TarvexActiveXInstaller.exe";
     ::DeleteFileW(program.c_str());
