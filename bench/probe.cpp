@@ -9,7 +9,7 @@
 //                          "poll MS" (through the installer's ShellAndWait);
 //                          a run with a non-zero exit code prints "exit CODE"
 #include "common/RuntimeError.h"
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 #include "common/modCommonShellUtils.h"
 
 #include <windows.h>

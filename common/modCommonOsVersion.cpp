@@ -3,7 +3,7 @@
 #include "common/modCommonOsVersion.h"
 
 #include "common/CommonCallbacks.h"
-#include "common/EntryPoint.h"
+#include "shared/EntryPoint.h"
 #include "common/RuntimeError.h"
 
 #include <iterator>

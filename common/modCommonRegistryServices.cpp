@@ -4,7 +4,7 @@
 #include "modCommonRegistryServices.h"
 
 #include "AnsiText.h"
-#include "UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #include <utility>
 

@@ -5,7 +5,7 @@
 #include "modCommonShellUtils.h"
 
 #include "RuntimeError.h"
-#include "UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #include <vector>
 

@@ -3,15 +3,16 @@
 
 #include <windows.h>
 
+#include "shared/RegistrationTool.h"
+
 #include <string>
 
 namespace modCommonShellUtils {
 
-// Returned when the started process's exit code can't be read: never 0, so
-// that a caller can't take an unknown outcome for success.
-inline constexpr long kExitCodeUnknown = -1;
-// The exit code given to a process ended for outliving its time limit (ERROR_TIMEOUT).
-inline constexpr long kExitCodeTimedOut = ERROR_TIMEOUT;
+// The codes of a run without an exit code of its own; the registration
+// tool's meanings name them too.
+using RegistrationTool::kExitCodeTimedOut;
+using RegistrationTool::kExitCodeUnknown;
 inline constexpr DWORD kNoTimeLimit = INFINITE;
 
 struct WaitOutcome {

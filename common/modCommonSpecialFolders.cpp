@@ -2,7 +2,7 @@
 #include "modCommonSpecialFolders.h"
 
 #include "AnsiText.h"
-#include "UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // work and no path is bent by the ANSI code page.
 #include "modEnvironment.h"
 
-#include "UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 namespace modEnvironment {
 

@@ -1,9 +1,9 @@
 // The running program's path and version information.
 #include "AppInfo.h"
 
-#include "common/EntryPoint.h"
-#include "common/NumberText.h"
-#include "common/UniqueResource.h"
+#include "shared/EntryPoint.h"
+#include "shared/NumberText.h"
+#include "shared/UniqueResource.h"
 
 #include <vector>
 

@@ -3,9 +3,9 @@
 #include "InstallerUi.h"
 
 #include "RunRecords.h"
-#include "common/ProcessAccount.h"
+#include "shared/ProcessAccount.h"
 #include "common/RuntimeError.h"
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 #include "common/modCommonOsVersion.h"
 
 #include <cstring>

@@ -4,8 +4,8 @@
 #include "RunRecords.h"
 #include "frmMain.h"
 #include "modInstallLog.h"
-#include "common/EntryPoint.h"
-#include "common/NumberText.h"
+#include "shared/EntryPoint.h"
+#include "shared/NumberText.h"
 #include "common/RuntimeError.h"
 
 #include <string>

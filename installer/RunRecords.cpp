@@ -1,9 +1,10 @@
 // The run's records on standard output, UTF-8.
 #include "RunRecords.h"
 
-#include "common/NumberText.h"
-#include "common/RegistrationTool.h"
-#include "common/Utf8Text.h"
+#include "shared/NumberText.h"
+#include "shared/RegistrationTool.h"
+#include "shared/RunRecordKinds.h"
+#include "shared/Utf8Text.h"
 
 #include <string>
 
@@ -40,7 +41,7 @@ void Open() { output = RecordsOutput(); }
 
 bool Writing() { return output != nullptr; }
 
-void WriteLog(const std::wstring& entry) { WriteRecord(L"LOG " + entry); }
+void WriteLog(const std::wstring& entry) { WriteRecord(RunRecordKinds::kLog + entry); }
 
 void WriteError(const std::wstring& text) {
     std::size_t start = 0;
@@ -48,7 +49,7 @@ void WriteError(const std::wstring& text) {
         const std::size_t end = text.find(L'\n', start);
         std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
         if (end != std::wstring::npos && !line.empty() && line.back() == L'\r') line.pop_back();
-        WriteRecord(L"ERROR " + line);
+        WriteRecord(RunRecordKinds::kError + line);
         if (end == std::wstring::npos) return;
         start = end + 1;
     }
@@ -56,7 +57,7 @@ void WriteError(const std::wstring& text) {
 
 void WriteResult(long exitCode) {
     const std::wstring meaning = RegistrationTool::ExitCodeMeaning(exitCode);
-    WriteRecord(L"RESULT " + DecimalText(exitCode) + (meaning.empty() ? L"" : L" " + meaning));
+    WriteRecord(RunRecordKinds::kResult + DecimalText(exitCode) + (meaning.empty() ? L"" : L" " + meaning));
 }
 
 }  // namespace RunRecords

@@ -1,9 +1,8 @@
 // The run's records on the program's standard output, for whoever started it
 // with one: the package's custom action copies them into msiexec's log and
-// turns the failure they describe into the installer's own error. One record
-// a line, UTF-8, CR LF: "LOG <entry>", "ERROR <line of an error text>",
-// "RESULT <exit code> <meaning>". Started any other way, the program writes
-// nothing; a write that fails is ignored.
+// turns the failure they describe into the installer's own error (their kinds:
+// RunRecordKinds). Started any other way, the program writes nothing; a write
+// that fails is ignored.
 #pragma once
 
 #include <windows.h>

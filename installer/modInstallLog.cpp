@@ -4,7 +4,7 @@
 
 #include "InstallerUi.h"
 #include "RunRecords.h"
-#include "common/NumberText.h"
+#include "shared/NumberText.h"
 #include "common/RuntimeError.h"
 
 #include <exception>

@@ -5,13 +5,13 @@
 // CustomActionData, log what they did, and fail the installation only where
 // the installation must not stand. Whatever they start runs confined
 // (ChildProcess): unseen, bounded, ended as a whole.
-#include "MarkerRollback.h"
+#include "packaging/registry/MarkerRollback.h"
 #include "MsiSession.h"
-#include "PendingRename.h"
-#include "ProgramRecords.h"
-#include "RestartService.h"
-#include "SharedCount.h"
-#include "ToolRun.h"
+#include "packaging/restart/PendingRename.h"
+#include "packaging/runner/ProgramRecords.h"
+#include "packaging/restart/RestartService.h"
+#include "packaging/registry/SharedCount.h"
+#include "packaging/runner/ToolRun.h"
 
 #include <windows.h>
 #include <msiquery.h>

@@ -2,7 +2,7 @@
 // the installer formats it as a template, and our escapes keep it as written.
 #include "MsiSession.h"
 
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #include <vector>
 

@@ -1,9 +1,9 @@
 #include "RestartStarter.h"
 
-#include "common/UniqueResource.h"
-#include "packaging/customaction/ChildProcess.h"
-#include "packaging/customaction/ProgramRecords.h"
-#include "packaging/customaction/RestartService.h"
+#include "shared/UniqueResource.h"
+#include "packaging/runner/ChildProcess.h"
+#include "packaging/runner/ProgramRecords.h"
+#include "packaging/restart/RestartService.h"
 
 #include <string>
 

@@ -4,17 +4,17 @@
 // to Windows Installer, the pending replacement of the control and the
 // service that registers it after the restart.
 #include "ApiOverride.h"
-#include "common/ProcessAccount.h"
-#include "packaging/customaction/ChildProcess.h"
-#include "packaging/customaction/Confinement.h"
-#include "packaging/customaction/FolderTrust.h"
-#include "packaging/customaction/MarkerRollback.h"
+#include "shared/ProcessAccount.h"
+#include "packaging/runner/ChildProcess.h"
+#include "packaging/runner/Confinement.h"
+#include "packaging/runner/FolderTrust.h"
+#include "packaging/registry/MarkerRollback.h"
 #include "packaging/customaction/MsiSession.h"
-#include "packaging/customaction/PendingRename.h"
-#include "packaging/customaction/ProgramRecords.h"
-#include "packaging/customaction/RestartService.h"
-#include "packaging/customaction/RunEnvironment.h"
-#include "packaging/customaction/SharedCount.h"
+#include "packaging/restart/PendingRename.h"
+#include "packaging/runner/ProgramRecords.h"
+#include "packaging/restart/RestartService.h"
+#include "packaging/runner/RunEnvironment.h"
+#include "packaging/registry/SharedCount.h"
 #include "packaging/starter/RestartStarter.h"
 
 #include <gtest/gtest.h>
@@ -425,42 +425,6 @@ TEST(ChildProcessRun, WhatAChildStartedEndsWithItAtItsLimit) {
         EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the grandchild outlived the run";
         ::CloseHandle(grandchild);
     }
-}
-
-TEST(ProgramRecords, TheInstallersErrorIsTheProgramsOwnMessageThenTheExitCodesMeaning) {
-    const Outcome failed{End::Exited, 1};
-    struct Case {
-        std::vector<std::wstring> lines;
-        Outcome outcome;
-        std::wstring message;
-    };
-    const Case cases[] = {
-        {{L"LOG a: Result  3", L"RESULT 3 TVex.DLL or a DLL it needs could not be loaded (often a missing runtime)",
-          L"ERROR Can't register Tarvex ActiveX control, result  3!", L"LOG a: Registration finished"},
-         failed,
-         L"Can't register Tarvex ActiveX control, result  3!\r\n\r\nExit code 3 of the registration tool: TVex.DLL or "
-         L"a DLL it needs could not be loaded (often a missing runtime)."},
-        {{L"ERROR Can't find Tarvex DLL !", L"ERROR ", L"ERROR Please contact X", L"LOG b"},
-         failed,
-         L"Can't find Tarvex DLL !\r\n\r\nPlease contact X"},
-        {{L"RESULT 7", L"ERROR Can't register Tarvex ActiveX control, result  7!"},
-         failed,
-         L"Can't register Tarvex ActiveX control, result  7!"},
-        {{L"LOG only"}, failed, L"X.exe ended with exit code 1."},
-        {{}, {End::TimedOut, ERROR_TIMEOUT}, L"X.exe did not end within 10 minutes and was ended."},
-        {{}, {End::CodeUnknown, 0}, L"X.exe ended, but its exit code could not be read."},
-    };
-    for (const Case& c : cases) {
-        ProgramRecords::Collector records;
-        for (const std::wstring& line : c.lines) records.Add(line);
-        EXPECT_EQ(records.FailureMessage(L"X.exe", c.outcome), c.message);
-    }
-    ProgramRecords::Collector records;
-    for (const std::wstring& line : cases[0].lines) records.Add(line);
-    EXPECT_EQ(records.Log(), L"a: Result  3\r\na: Registration finished\r\n") << "the log, as its entries came";
-    const std::wstring notStarted = ProgramRecords::OutcomeText(L"X.exe", {End::NotStarted, ERROR_BAD_EXE_FORMAT});
-    EXPECT_EQ(notStarted.rfind(L"X.exe could not be started: ", 0), 0u) << notStarted;
-    EXPECT_NE(notStarted.find(L"(error 193)."), std::wstring::npos) << notStarted;
 }
 
 namespace {

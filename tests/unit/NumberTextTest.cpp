@@ -1,4 +1,4 @@
-#include "common/NumberText.h"
+#include "shared/NumberText.h"
 
 #include <climits>
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "ApiOverride.h"
-#include "common/ProcessAccount.h"
+#include "shared/ProcessAccount.h"
 #include "installer/InstallerUi.h"
 
 #include <windows.h>

@@ -20,7 +20,7 @@
 
 #include <string>
 
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #define TVEX_STANDIN_GOOD 1
 #define TVEX_STANDIN_FAIL 2

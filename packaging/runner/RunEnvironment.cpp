@@ -1,7 +1,7 @@
 #include "RunEnvironment.h"
 
 #include "Confinement.h"
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -2,10 +2,10 @@
 
 #include "Confinement.h"
 #include "RunEnvironment.h"
-#include "common/EntryPoint.h"
-#include "common/NumberText.h"
-#include "common/UniqueResource.h"
-#include "common/Utf8Text.h"
+#include "shared/EntryPoint.h"
+#include "shared/NumberText.h"
+#include "shared/UniqueResource.h"
+#include "shared/Utf8Text.h"
 
 namespace ChildProcess {
 

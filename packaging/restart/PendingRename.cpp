@@ -1,6 +1,6 @@
 #include "PendingRename.h"
 
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 #include <cwchar>
 #include <vector>

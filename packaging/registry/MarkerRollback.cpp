@@ -2,7 +2,7 @@
 // code, which Windows redirects there anyway; the 64-bit test build asks for it.
 #include "MarkerRollback.h"
 
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 namespace MarkerRollback {
 

@@ -1,6 +1,6 @@
 #include "Confinement.h"
 
-#include "common/NumberText.h"
+#include "shared/NumberText.h"
 
 namespace Confinement {
 

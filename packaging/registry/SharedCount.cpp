@@ -1,6 +1,6 @@
 #include "SharedCount.h"
 
-#include "common/UniqueResource.h"
+#include "shared/UniqueResource.h"
 
 namespace SharedCount {
 

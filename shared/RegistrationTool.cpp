@@ -4,7 +4,6 @@
 #include "RegistrationTool.h"
 
 #include "NumberText.h"
-#include "modCommonShellUtils.h"
 
 namespace RegistrationTool {
 
@@ -15,10 +14,10 @@ std::wstring ExitCodeMeaning(long exitCode) {
     case 3: return L"TVex.DLL or a DLL it needs could not be loaded (often a missing runtime)";
     case 4: return L"TVex.DLL has no DllRegisterServer (it is no COM DLL)";
     case 5: return L"DllRegisterServer returned a failure";
-    case modCommonShellUtils::kExitCodeTimedOut:
+    case kExitCodeTimedOut:
         return L"the registration tool did not end within " + DecimalText(kUnseenLimitMinutes) +
                L" minutes and was ended";
-    case modCommonShellUtils::kExitCodeUnknown: return L"the registration tool's exit code could not be read";
+    case kExitCodeUnknown: return L"the registration tool's exit code could not be read";
     default: break;
     }
     if (exitCode < 0)

@@ -1,7 +1,7 @@
 #include "ToolRun.h"
 
 #include "ProgramRecords.h"
-#include "common/RegistrationTool.h"
+#include "shared/RegistrationTool.h"
 
 namespace ToolRun {
 

@@ -3,9 +3,9 @@
 // give none on the file or folder itself.
 #include "FolderTrust.h"
 
-#include "common/NumberText.h"
-#include "common/ProcessAccount.h"
-#include "common/UniqueResource.h"
+#include "shared/NumberText.h"
+#include "shared/ProcessAccount.h"
+#include "shared/UniqueResource.h"
 
 namespace FolderTrust {
 

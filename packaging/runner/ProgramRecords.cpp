@@ -1,6 +1,7 @@
 #include "ProgramRecords.h"
 
 #include "FolderTrust.h"
+#include "shared/RunRecordKinds.h"
 
 #include <cwchar>
 
@@ -8,9 +9,9 @@ namespace ProgramRecords {
 
 namespace {
 
-constexpr wchar_t kLog[] = L"LOG ";
-constexpr wchar_t kError[] = L"ERROR ";
-constexpr wchar_t kResult[] = L"RESULT ";
+using RunRecordKinds::kError;
+using RunRecordKinds::kLog;
+using RunRecordKinds::kResult;
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 

@@ -1,9 +1,9 @@
 #include "RestartService.h"
 
-#include "FolderTrust.h"
+#include "packaging/runner/FolderTrust.h"
 #include "PendingRename.h"
-#include "common/NumberText.h"
-#include "common/UniqueResource.h"
+#include "shared/NumberText.h"
+#include "shared/UniqueResource.h"
 
 #include <vector>
 

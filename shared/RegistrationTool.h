@@ -13,6 +13,12 @@ namespace RegistrationTool {
 // registration code opens: the tool gets this long, then it is ended.
 inline constexpr DWORD kUnseenLimitMinutes = 5;
 
+// Returned when the started process's exit code can't be read: never 0, so
+// that a caller can't take an unknown outcome for success.
+inline constexpr long kExitCodeUnknown = -1;
+// The exit code given to a process ended for outliving its time limit (ERROR_TIMEOUT).
+inline constexpr long kExitCodeTimedOut = ERROR_TIMEOUT;
+
 // What the tool's exit code means, in words; empty for a code that means
 // nothing known.
 std::wstring ExitCodeMeaning(long exitCode);
