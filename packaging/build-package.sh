@@ -10,8 +10,8 @@
 # EXE's architecture; --version overrides it, for test packages), numbered by
 # its last field: A.B.0.D is ProductVersion A.B.D, as Windows Installer
 # compares only three fields, and must be above the deployed 1.2.0.7.
-# Then sets with msibuild the columns that wixl writes otherwise than the
-# source means, or drops. --as-wixl-writes builds an earlier release's
+# Then writes with msibuild what wixl can't: the custom actions of
+# custom-actions.tsv, and the columns and rows named in finish_package. --as-wixl-writes builds an earlier release's
 # package for the tests: its version as given, its columns as wixl wrote them.
 #
 # The control must be a DLL that can work: a PE DLL of the EXE's
@@ -21,6 +21,8 @@
 # a refused or failed build leaves no package at the output path.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=packaging/custom-actions.sh
+source "$here/custom-actions.sh"
 wxs=$here/TarvexActiveX.wxs
 version='' actions='' starter='' finish=yes
 # The last release before versions rose with every release: its program's
@@ -134,52 +136,53 @@ else
         die "the version $version (ProductVersion $product_version) is not above the deployed 1.2.0.7: the PCs that have it would keep it; raise the release number"
 fi
 
-# A first installation whose program folder is not ours, by its long or its short name.
-MOVED_FOLDER_CONDITION='NOT Installed AND INSTALLDIR ~<> ExpectedInstallDir AND INSTALLDIR ~<> ExpectedShortInstallDir'
-
 # q QUERY...: msibuild's SQL on the staged package.
 q() { local query; for query in "$@"; do msibuild "$stage/package.msi" -q "$query"; done; }
 
-# What the source means, where wixl writes something else (it marks every
-# immediate action 0x800 and makes rollback actions immediate) or drops it.
+# What wixl can't write, applied here alone, after its build:
+# - the custom actions and where and when they run: custom-actions.tsv, whole;
+# - the control's component counts its users (SharedDllRefCount, 8);
+# - a file search for a TVex.DLL already in the system folder;
+# - the properties that AppSearch finds, made secure;
+# - the payloads' file versions, and no file hash for a versioned file;
+# - a short name beside every long one.
 finish_package() {
-    local dll_version dll_language starter_version starter_language secure
-    # Type 51 sets a property (each deferred action's CustomActionData);
-    # 3073 calls our DLL, deferred, not impersonated, its result checked;
-    # 3137 the same, its result ignored; 3393 that, as a rollback action.
-    local setters
-    setters=$(printf "Action = '%sData' OR " RegisterControl RegisterAfterEarlierRemoved RollbackMarker \
-        ArrangeRegistrationAtRestart RollbackUnregistration UnregisterControl RestoreRegistration RollbackRegistration \
-        CountEarlierSetup UncountEarlierSetup RollbackRegistrationAtRestart RearrangeRegistrationAtRestart)
-    q "UPDATE CustomAction SET Type = 51 WHERE ${setters% OR } OR Action = 'ExpectedProgramFolder' OR Action = 'ExpectedShortProgramFolder' OR Action = 'MovedProgramFolderText'" \
-      "UPDATE CustomAction SET Type = 3073 WHERE Action = 'RegisterControl' OR Action = 'RegisterAfterEarlierRemoved' OR Action = 'ArrangeRegistrationAtRestart' OR Action = 'CountEarlierSetup'" \
-      "UPDATE CustomAction SET Type = 3137 WHERE Action = 'CancelRegistrationAtRestart' OR Action = 'UnregisterControl'" \
-      "UPDATE CustomAction SET Type = 3393 WHERE Action = 'RollbackMarker' OR Action = 'RollbackRegistrationAtRestart' OR Action = 'RollbackRegistration' OR Action = 'RestoreRegistration' OR Action = 'RollbackUnregistration' OR Action = 'UncountEarlierSetup' OR Action = 'RearrangeRegistrationAtRestart'" \
-      "UPDATE Component SET Attributes = 8 WHERE Component = 'Control'"
-    # The refusal of a first installation into another folder than the
-    # program's own: an error action, which wixl can't write.
-    q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Target\`) VALUES ('RefuseMovedProgramFolder', 19, '[MovedProgramFolderRefusal]')" \
-      "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('RefuseMovedProgramFolder', '$MOVED_FOLDER_CONDITION', 1003)"
-    # A TVex.DLL already in the system folder: a file search, which wixl can't write.
+    apply_custom_actions
+    q "UPDATE Component SET Attributes = 8 WHERE Component = 'Control'"
+    # CONTROL_BEFORE: a file search, which needs a table of its own (DrLocator).
     q "CREATE TABLE \`DrLocator\` (\`Signature_\` CHAR(72) NOT NULL, \`Parent\` CHAR(72), \`Path\` CHAR(255), \`Depth\` SHORT PRIMARY KEY \`Signature_\`, \`Parent\`, \`Path\`)" \
       "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Path\`, \`Depth\`) VALUES ('ControlBefore', '[SystemFolder]', 0)" \
       "INSERT INTO \`Signature\` (\`Signature\`, \`FileName\`) VALUES ('ControlBefore', 'TVex.DLL')" \
       "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('CONTROL_BEFORE', 'ControlBefore')"
     # What AppSearch finds reaches the elevated server only when it is secure.
+    local secure
     secure=$(msiinfo export "$stage/package.msi" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')
     q "UPDATE Property SET Value = '${secure:+$secure;}MARKER_BEFORE;CONTROL_BEFORE;CONTROL_SHARED_COUNT' WHERE Property = 'SecureCustomProperties'"
-    # Versioned payloads: the file versioning rules replace an older file and keep a newer one.
+    set_file_versions
+    add_short_names
+}
+
+# The table's rows, into the CustomAction table that wixl leaves empty.
+apply_custom_actions() {
+    local lines queries=() query
+    lines=$(custom_action_queries) || die "custom-actions.tsv can't be applied (above)"
+    while IFS= read -r query; do queries+=(-q "$query"); done <<< "$lines"
+    [ -z "$(rows CustomAction)" ] || die "wixl wrote custom actions of its own: custom-actions.tsv holds every one"
+    msibuild "$stage/package.msi" "${queries[@]}" || die "msibuild could not write custom-actions.tsv's rows"
+}
+
+# Versioned payloads: the file versioning rules replace an older file and keep a newer one.
+set_file_versions() {
+    local dll_version dll_language starter_version starter_language file
     q "UPDATE File SET Version = '$exe_version', Language = '$exe_language' WHERE File = 'ProgramExe'"
     read -r starter_version starter_language <<< "$(version_info "$starter")" || true
     q "UPDATE File SET Version = '$starter_version', Language = '$starter_language' WHERE File = 'StarterExe'"
     read -r dll_version dll_language <<< "$(version_info "$dll")" || true
     q "UPDATE File SET Version = '$dll_version', Language = '${dll_language:-0}' WHERE File = 'ControlDll'"
     # A file hash is for unversioned files alone; the versions decide for ours.
-    local file
     for file in $(rows File | awk -F'\t' '$5 != "" { print $1 }'); do
         q "DELETE FROM MsiFileHash WHERE File_ = '$file'"
     done
-    add_short_names
 }
 
 # rows TABLE: the staged package's rows, tab-separated, without msiinfo's three header lines.

@@ -43,6 +43,7 @@ function(tarvex_add_package target output exe dll)
     endif()
     add_custom_command(OUTPUT ${output} ${commands}
         DEPENDS ${exe} ${dll} ${actions} ${starter} ${arg_WXS} ${TARVEX_PACKAGING_DIR}/build-package.sh
+                ${TARVEX_PACKAGING_DIR}/custom-actions.tsv ${TARVEX_PACKAGING_DIR}/custom-actions.sh
                 ${TARVEX_SIGN_TOOL} ${TARVEX_SIGNING_STATE}
         VERBATIM)
     add_custom_target(${target} ALL DEPENDS ${output})

@@ -22,6 +22,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/checks.sh"
 # shellcheck source=tests/static/imports.sh
 source "$here/imports.sh"
+# shellcheck source=packaging/custom-actions.sh
+source "$here/../../packaging/custom-actions.sh"
 
 UPGRADE_CODE='{8C2E6B1A-4F3D-4B7E-9A51-2D6E0C7F3B94}'
 # The last release whose version did not rise with its program: its program's
@@ -46,6 +48,8 @@ same_nonempty() { [ -n "${2%%$'\t'*}" ] && [ "$1" = "$2" ]; }
 between() { [ -n "$1" ] && [ -n "$2" ] && [ -n "$3" ] && [ "$1" -lt "$2" ] && [ "$2" -lt "$3" ]; }
 # above A B: version A is above version B, field by field.
 above() { [ -n "$1" ] && [ "$1" != "$2" ] && [ "$(printf '%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$1" ]; }
+# starts_with TEXT PREFIX
+starts_with() { [ -n "$2" ] && [ "${1#"$2"}" != "$1" ]; }
 # has_word LIST WORD: WORD is one of the semicolon-separated LIST.
 has_word() { [[ ";$1;" == *";$2;"* ]]; }
 
@@ -126,92 +130,12 @@ check_files() {
         [ "$(directory_of "${STARTER_FILE_KEY:-?}")" = ProgramFilesFolder/INSTALLDIR ]
 }
 
-# The custom actions as the package means them: ACTION TYPE SOURCE TARGET.
-# Types: 51 sets a property (a deferred action's CustomActionData); 3073
-# calls our DLL, deferred (1024), not impersonated (2048), its result
-# checked; 3137 the same, its result ignored (64); 3393 that, as a rollback
-# action (256). No action runs an EXE: our DLL is the only code that Windows
-# Installer starts as SYSTEM, and it confines what it starts.
-expected_custom_actions() {
-    local setter short
-    for setter in RollbackUnregistration UnregisterControl RestoreRegistration RollbackRegistration; do
-        printf '%s\t%s\t%s\t%s\n' "${setter}Data" 51 "$setter" '[SystemFolder]'
-    done
-    # The program's folder by its short name, as the Directory table gives it.
-    short=$(field Directory INSTALLDIR 3) short=${short%%|*}
-    printf '%s\t%s\t%s\t%s\n' \
-        ExpectedProgramFolder 51 ExpectedInstallDir '[ProgramFilesFolder]Tarvex ActiveX\' \
-        ExpectedShortProgramFolder 51 ExpectedShortInstallDir "[ProgramFilesFolder]$short\\" \
-        MovedProgramFolderText 51 MovedProgramFolderRefusal "$MOVED_FOLDER_REFUSAL" \
-        RefuseMovedProgramFolder 19 '(none)' '[MovedProgramFolderRefusal]'
-    printf '%s\t%s\t%s\t%s\n' \
-        RegisterControlData 51 RegisterControl "[#$EXE_FILE_KEY]" \
-        RegisterAfterEarlierRemovedData 51 RegisterAfterEarlierRemoved "[#$EXE_FILE_KEY]" \
-        RollbackMarkerData 51 RollbackMarker 'Software\[Manufacturer]\Tarvex_cl_V4' \
-        ArrangeRegistrationAtRestartData 51 ArrangeRegistrationAtRestart "[#$DLL_FILE_KEY]|[ExpectedInstallDir]TarvexRegisterAtRestart.exe" \
-        RollbackRegistrationAtRestartData 51 RollbackRegistrationAtRestart "$CONTROL_AND_STARTER" \
-        RearrangeRegistrationAtRestartData 51 RearrangeRegistrationAtRestart "$CONTROL_AND_STARTER" \
-        CountEarlierSetupData 51 CountEarlierSetup '[SystemFolder]TVex.DLL' \
-        UncountEarlierSetupData 51 UncountEarlierSetup '[SystemFolder]TVex.DLL' \
-        CountEarlierSetup 3073 TarvexActions CountEarlierSetup \
-        UncountEarlierSetup 3393 TarvexActions UncountEarlierSetup \
-        CancelRegistrationAtRestart 3137 TarvexActions CancelRegistrationAtRestart \
-        RearrangeRegistrationAtRestart 3393 TarvexActions MatchRegistrationAtRestart \
-        RollbackUnregistration 3393 TarvexActions RegisterWithTool \
-        UnregisterControl 3137 TarvexActions UnregisterWithTool \
-        RestoreRegistration 3393 TarvexActions RegisterWithTool \
-        RollbackRegistration 3393 TarvexActions UnregisterWithTool \
-        RollbackMarker 3393 TarvexActions RollbackMarker \
-        RegisterControl 3073 TarvexActions RunInstalledProgram \
-        RegisterAfterEarlierRemoved 3073 TarvexActions RunInstalledProgram \
-        RollbackRegistrationAtRestart 3393 TarvexActions MatchRegistrationAtRestart \
-        ArrangeRegistrationAtRestart 3073 TarvexActions ArrangeRegistrationAtRestart
-}
-
-# Where each custom action runs and when: ACTION SEQUENCE CONDITION. $Control
-# is the control component's action: 3 installed or repaired, 2 removed, by
-# product or by feature.
-# A first installation into another folder than the program's own is refused, with this text.
-MOVED_FOLDER_REFUSAL='[ProductName] is installed into [ProgramFilesFolder]Tarvex ActiveX\ alone, which only administrators can write: its programs run as SYSTEM. Another folder ([INSTALLDIR]) is refused; install without INSTALLDIR.'
-REMOVAL_OF_OURS_ALONE='$Control=2 AND NOT UPGRADINGPRODUCTCODE AND (NOT CONTROL_SHARED_COUNT OR CONTROL_SHARED_COUNT="#1")'
-FIRST_INSTALL='$Control=3 AND NOT Installed AND NOT EARLIER_BUILD_FOUND'
-# A TVex.DLL there before our first installation that no setup counts; the deployed 1.2.0.7 counted none of its own.
-EARLIER_SETUP_UNCOUNTED='$Control=3 AND CONTROL_BEFORE AND NOT CONTROL_SHARED_COUNT AND NOT EARLIER_BUILD_FOUND AND NOT Installed'
-# The rollbacks of the arrangement and of its cancellation name the control
-# and the starter by their folders, the starter's by the product's own.
-CONTROL_AND_STARTER='[SystemFolder]TVex.DLL|[ExpectedInstallDir]TarvexRegisterAtRestart.exe'
-expected_custom_sequence() {
-    printf '%s\t%s\t%s\n' \
-        ExpectedProgramFolder 1001 "" \
-        ExpectedShortProgramFolder 1001 "" \
-        MovedProgramFolderText 1002 "" \
-        RefuseMovedProgramFolder 1003 'NOT Installed AND INSTALLDIR ~<> ExpectedInstallDir AND INSTALLDIR ~<> ExpectedShortInstallDir' \
-        RegisterControlData 1011 "" \
-        RegisterAfterEarlierRemovedData 1012 "" \
-        RollbackMarkerData 1013 "" \
-        ArrangeRegistrationAtRestartData 1014 "" \
-        RollbackUnregistrationData 1015 "" \
-        UnregisterControlData 1016 "" \
-        RestoreRegistrationData 1017 "" \
-        RollbackRegistrationData 1018 "" \
-        CountEarlierSetupData 1019 "" \
-        UncountEarlierSetupData 1020 "" \
-        RollbackRegistrationAtRestartData 1021 "" \
-        RearrangeRegistrationAtRestartData 1022 "" \
-        UncountEarlierSetup 1590 "$EARLIER_SETUP_UNCOUNTED" \
-        RollbackUnregistration 3489 "$REMOVAL_OF_OURS_ALONE" \
-        UnregisterControl 3490 "$REMOVAL_OF_OURS_ALONE" \
-        RearrangeRegistrationAtRestart 3491 '$Control=2' \
-        CancelRegistrationAtRestart 3492 '$Control=2' \
-        RollbackRegistrationAtRestart 3994 '$Control=3' \
-        RestoreRegistration 3995 '(EARLIER_BUILD_FOUND OR CONTROL_BEFORE) AND $Control<>2' \
-        CountEarlierSetup 3997 "$EARLIER_SETUP_UNCOUNTED" \
-        RollbackRegistration 4005 "$FIRST_INSTALL AND NOT CONTROL_BEFORE AND NOT MARKER_BEFORE" \
-        RollbackMarker 4006 "$FIRST_INSTALL AND NOT MARKER_BEFORE" \
-        RegisterControl 4010 '$Control=3' \
-        RegisterAfterEarlierRemoved 6520 'EARLIER_BUILD_FOUND AND NOT Installed' \
-        ArrangeRegistrationAtRestart 6530 '$Control=3'
-}
+# The custom actions, as custom-actions.tsv holds them: what the package
+# has must be what the table says, whole (the rules below check what the
+# table must mean).
+CUSTOM_ACTION_ROWS=$(custom_action_rows) || CUSTOM_ACTION_ROWS=''
+# table_field ACTION COLUMN: a column of the table's row of that action.
+table_field() { awk -F'\t' -v a="$1" -v c="$2" '$1 == a { print $c; exit }' <<< "$CUSTOM_ACTION_ROWS"; }
 
 # The actions after RemoveExistingProducts that run the program, and yet
 # wait on the control component's action ($Control): NAME each.
@@ -252,13 +176,20 @@ exe_actions_as_system() {
 }
 
 check_custom_actions() {
-    local action type source target sequence condition
-    while IFS=$'\t' read -r action type source target; do
-        check "$action: type $type, $source, '$target'" \
+    local action type source target sequence condition _
+    check "custom-actions.tsv can be read" [ -n "$CUSTOM_ACTION_ROWS" ]
+    while IFS=$'\t' read -r action type source target sequence condition _; do
+        [ "$source" != - ] || source='(none)'
+        [ "$condition" != - ] || condition=''
+        check "$action: type $type, $source, '$target', as the table says" \
             [ "$(table CustomAction | awk -F'\t' -v a="$action" '$1 == a { print $2 "\t" ($3 == "" ? "(none)" : $3) "\t" $4 }')" = \
               "$type"$'\t'"$source"$'\t'"$target" ]
-    done < <(expected_custom_actions)
-    check "no other custom action" [ "$(table CustomAction | wc -l)" -eq "$(expected_custom_actions | wc -l)" ]
+        check "$action at $sequence${condition:+ if $condition}, as the table says" \
+            [ "$(seq_of "$action")"$'\t'"$(condition_of "$action")" = "$sequence"$'\t'"$condition" ]
+    done <<< "$CUSTOM_ACTION_ROWS"
+    check "no custom action that the table lacks" \
+        [ "$(table CustomAction | wc -l)" -eq "$(grep -c . <<< "$CUSTOM_ACTION_ROWS")" ]
+    check_custom_action_data
     check "no deferred action's CustomActionData names a public property: $(public_properties_in_data | paste -sd ' ')" \
         [ -z "$(public_properties_in_data)" ]
     check "RegisterAfterEarlierRemoved never runs in maintenance (EARLIER_BUILD_FOUND would be the command line's)" \
@@ -266,10 +197,41 @@ check_custom_actions() {
     # Base types 2, 18, 34 and 50 run an EXE; 1024 defers it, 2048 keeps it from impersonating.
     check "no custom action runs an EXE as SYSTEM (deferred, not impersonated): $(exe_actions_as_system | paste -sd ' ')" \
         [ -z "$(exe_actions_as_system)" ]
-    while IFS=$'\t' read -r action sequence condition; do
-        check "$action at $sequence${condition:+ if $condition}" \
-            [ "$(seq_of "$action")"$'\t'"$(condition_of "$action")" = "$sequence"$'\t'"$condition" ]
-    done < <(expected_custom_sequence)
+}
+
+# What the deferred actions are told names the files and folders they are
+# for: the program by its file key, the control by its own, the program's
+# folder by the short name that the Directory table gives it.
+check_custom_action_data() {
+    local action short
+    for action in $(table CustomAction | awk -F'\t' '$4 == "RunInstalledProgram" { print $1 }'); do
+        check "$action runs TarvexActiveXInstaller.exe ([#$EXE_FILE_KEY])" \
+            [ "$(field CustomAction "${action}Data" 4)" = "[#$EXE_FILE_KEY]" ]
+    done
+    check "ArrangeRegistrationAtRestart is told TVex.DLL by its file key ([#$DLL_FILE_KEY])" \
+        starts_with "$(field CustomAction ArrangeRegistrationAtRestartData 4)" "[#$DLL_FILE_KEY]|"
+    short=$(field Directory INSTALLDIR 3) short=${short%%|*}
+    check "ExpectedShortInstallDir is the program's folder by its short name, $short" \
+        [ "$(field CustomAction ExpectedShortProgramFolder 4)" = "[ProgramFilesFolder]$short\\" ]
+}
+
+# Each rollback that the table names for an action is a rollback action of
+# our DLL (256, deferred, as SYSTEM), sequenced before the action: the
+# script's rollback runs backwards, and reaches the rollback only after the
+# action.
+# rolls_back_before TYPE SEQUENCE ACTIONS_SEQUENCE: a rollback (256) deferred
+# (1024) as SYSTEM (2048), sequenced before the action.
+rolls_back_before() { [ -n "$1" ] && (( ($1 & 3328) == 3328 )) && between 0 "$2" "$3"; }
+check_rollbacks() {
+    local rollback of type
+    while IFS=$'\t' read -r rollback of; do
+        type=$(field CustomAction "$rollback" 2)
+        check "$rollback, the rollback of $of, is a rollback action (type ${type:-none}) and runs before it ($(seq_of "$rollback"), $(seq_of "$of"))" \
+            rolls_back_before "$type" "$(seq_of "$rollback")" "$(seq_of "$of")"
+    done < <(awk -F'\t' '$7 != "-" { print $1 "\t" $7 }' <<< "$CUSTOM_ACTION_ROWS")
+    check "every rollback action names the action it belongs to" \
+        [ -z "$(table CustomAction | awk -F'\t' 'int($2 / 256) % 2 { print $1 }' |
+                 grep -vxF -f <(awk -F'\t' '$7 != "-" { print $1 }' <<< "$CUSTOM_ACTION_ROWS"))" ]
 }
 
 # The order that the design rests on, whatever the numbers. Rollback runs the
@@ -446,6 +408,7 @@ check_package() {
     check_upgrades
     check_files
     check_custom_actions
+    check_rollbacks
     check_order
     check_searches
     check_components
@@ -473,7 +436,10 @@ breakages() {
         'FAIL: TVex.DLL has File.Version and File.Language' \
         immediate-rollback \
         "UPDATE CustomAction SET Type = 2113 WHERE Action = 'RollbackRegistration'" \
-        'FAIL: RollbackRegistration: type 3393' \
+        "FAIL: RollbackRegistration: type 3393, TarvexActions, 'UnregisterWithTool', as the table says" \
+        rollback-after-its-action \
+        "UPDATE InstallExecuteSequence SET Sequence = 4011 WHERE Action = 'RollbackMarker'" \
+        'FAIL: RollbackMarker, the rollback of RegisterControl, is a rollback action (type 3393) and runs before it (4011, 4010)' \
         version-not-raised \
         "UPDATE Property SET Value = '1.2.0.7' WHERE Property = 'ProductVersion'" \
         'FAIL: ProductVersion 1.2.0.7 is the program' \
@@ -485,31 +451,25 @@ breakages() {
         "FAIL: the earlier control's registration is restored after InstallFiles' rollback" \
         removal-unregisters-others-control \
         "UPDATE InstallExecuteSequence SET Condition = '\$Control=2 AND NOT UPGRADINGPRODUCTCODE' WHERE Action = 'UnregisterControl'" \
-        'FAIL: UnregisterControl at 3490 if' \
+        'FAIL: UnregisterControl at 3490 if $Control=2 AND NOT UPGRADINGPRODUCTCODE AND (NOT CONTROL_SHARED_COUNT OR CONTROL_SHARED_COUNT="#1"), as the table says' \
         per-user-allowed \
         "DELETE FROM LaunchCondition WHERE Condition = 'Installed OR ALLUSERS=1'" \
         'FAIL: launch conditions: no later version, and per machine only' \
-        registration-by-exe-action \
-        "UPDATE CustomAction SET Type = 3090, Source = 'ProgramExe', Target = '' WHERE Action = 'RegisterControl'" \
-        'FAIL: RegisterControl: type 3073' \
         reregistration-on-control \
         "UPDATE InstallExecuteSequence SET Condition = '\$Control=3 AND EARLIER_BUILD_FOUND' WHERE Action = 'RegisterAfterEarlierRemoved'" \
         'FAIL: no registration after RemoveExistingProducts waits on the control' \
         earlier-setup-uncounted \
         "DELETE FROM InstallExecuteSequence WHERE Action = 'CountEarlierSetup'" \
-        'FAIL: CountEarlierSetup at 3997' \
+        'FAIL: ... the count once ProcessComponents has written ours, before InstallFiles' \
         arrangement-rollback-after-files \
         "UPDATE InstallExecuteSequence SET Sequence = 6525 WHERE Action = 'RollbackRegistrationAtRestart'" \
         "FAIL: ... its rollback before InstallFiles" \
         moved-folder-taken \
         "DELETE FROM InstallExecuteSequence WHERE Action = 'RefuseMovedProgramFolder'" \
-        'FAIL: RefuseMovedProgramFolder at 1003' \
+        'FAIL: another program folder is refused once its text is set, before InstallInitialize writes anything' \
         tool-run-by-exe-action \
         "UPDATE CustomAction SET Type = 3186, Source = 'RollbackMarkerData', Target = '/u /s TVex.DLL' WHERE Action = 'UnregisterControl'" \
         'FAIL: no custom action runs an EXE as SYSTEM' \
-        custom-action-data-immediate-bit \
-        "UPDATE CustomAction SET Type = 2099 WHERE Action = 'RegisterControlData'" \
-        'FAIL: RegisterControlData: type 51' \
         foreign-actions-stream \
         "stream $DLL" \
         'FAIL: the Binary stream TarvexActions is the build' \
