@@ -1,6 +1,8 @@
 #include "Program.h"
 
-#include "InstallerUi.h"
+#include "MessageBoxes.h"
+#include "RunAudience.h"
+#include "RunEvent.h"
 #include "RunRecords.h"
 #include "frmMain.h"
 #include "modInstallLog.h"
@@ -41,8 +43,8 @@ void ReportEscapedError() noexcept {
         const modInstallLog::HandledError error = modInstallLog::CurrentError();
         const std::wstring number = DecimalText(error.number);
         const std::wstring message = StandardErrorMessage(error.number);
-        if (!InstallerUi::RunIsSeen) modInstallLog::AddToLog(L"Run-time error '" + number + L"': " + message);
-        InstallerUi::ShowErrorBox(L"Run-time error '" + number + L"':\r\n\r\n" + message);
+        if (!RunAudience::RunIsSeen) modInstallLog::AddToLog(L"Run-time error '" + number + L"': " + message);
+        MessageBoxes::ShowErrorBox(L"Run-time error '" + number + L"':\r\n\r\n" + message);
     } catch (...) {
     }
 }
@@ -54,14 +56,14 @@ int RunForm() {
         ReportEscapedError();
         return kExitFailure;
     }
-    return InstallerUi::ErrorBoxShown ? kExitFailure : kExitSuccess;
+    return MessageBoxes::ErrorBoxShown ? kExitFailure : kExitSuccess;
 }
 
 // No one saw the boxes: the log goes where administrators look.
 void Finish(int exitCode) noexcept {
-    if (InstallerUi::RunIsSeen) return;
+    if (RunAudience::RunIsSeen) return;
     try {
-        InstallerUi::ReportToEventLog(modInstallLog::InstallLog, exitCode != kExitSuccess);
+        RunEvent::ReportToEventLog(modInstallLog::InstallLog, exitCode != kExitSuccess);
     } catch (...) {
     }
 }
@@ -79,8 +81,8 @@ void RestrictDllSearch() {
 int Run() {
     RestrictDllSearch();
     RunRecords::Open();
-    InstallerUi::DetectWhetherRunIsSeen();
-    if (!InstallerUi::RunIsSeen) api.SetErrorMode(kUnseenErrorMode);
+    RunAudience::DetectWhetherRunIsSeen();
+    if (!RunAudience::RunIsSeen) api.SetErrorMode(kUnseenErrorMode);
     const int exitCode = RunForm();
     Finish(exitCode);
     return exitCode;

@@ -3,7 +3,9 @@
 #include "frmMain.h"
 
 #include "AppInfo.h"
-#include "InstallerUi.h"
+#include "Clipboard.h"
+#include "MessageBoxes.h"
+#include "RunAudience.h"
 #include "RunRecords.h"
 #include "modInstallLog.h"
 #include "shared/NumberText.h"
@@ -54,7 +56,7 @@ void WriteMarker() {
 // directory for DLLs it finds nowhere else, and ours may be writable by anyone.
 long RunTool(const std::wstring& commandLine) {
     constexpr DWORD kUnseenLimitMinutes = RegistrationTool::kUnseenLimitMinutes;
-    const DWORD limitMs = InstallerUi::RunIsSeen ? modCommonShellUtils::kNoTimeLimit : kUnseenLimitMinutes * 60000;
+    const DWORD limitMs = RunAudience::RunIsSeen ? modCommonShellUtils::kNoTimeLimit : kUnseenLimitMinutes * 60000;
     const modCommonShellUtils::WaitOutcome outcome =
         modCommonShellUtils::ShellAndWaitAtMost(commandLine, kMinimizedNoFocus, limitMs, SystemFolder);
     if (outcome.timedOut)
@@ -105,7 +107,7 @@ void RunRegistration() {
 void ShowLog() {
     const std::wstring text = L"Tarvex registration details:\r\n\r\n" + modInstallLog::InstallLog +
                               L"\r\n\rCopy info to clipboard ?";
-    if (InstallerUi::ShowMessage(text, MB_YESNO) == IDYES) InstallerUi::SetClipboardText(modInstallLog::InstallLog);
+    if (MessageBoxes::ShowMessage(text, MB_YESNO) == IDYES) Clipboard::SetClipboardText(modInstallLog::InstallLog);
 }
 
 }  // namespace
@@ -142,8 +144,8 @@ void ShowPackageIncomplete(const std::wstring& what) {
                              L": Installation package incomplete\r\n\r\nSystem folder: " + SystemFolder +
                              L"\r\nOperating system: " + osName;
     // A box no one can see would lose the text: the log keeps it then.
-    if (!InstallerUi::RunIsSeen) AddToLog(text);
-    InstallerUi::ShowErrorBox(text);
+    if (!RunAudience::RunIsSeen) AddToLog(text);
+    MessageBoxes::ShowErrorBox(text);
 }
 
 std::wstring ArgumentPart(const std::wstring& commandLine) {

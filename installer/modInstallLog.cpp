@@ -2,7 +2,7 @@
 // describes a run-time error to the user.
 #include "modInstallLog.h"
 
-#include "InstallerUi.h"
+#include "MessageBoxes.h"
 #include "RunRecords.h"
 #include "shared/NumberText.h"
 #include "common/RuntimeError.h"
@@ -51,7 +51,7 @@ void AddToLog(const std::wstring& text) {
 
 void ShowError(const std::wstring& text) {
     AddToLog(text);
-    InstallerUi::ShowErrorBox(text);
+    MessageBoxes::ShowErrorBox(text);
 }
 
 HandledError CurrentError() {

@@ -322,7 +322,7 @@ TEST_F(RegistrationRun, SuccessLogsEveryStepInOrderAndWritesTheMarker) {
         << "the tool holds no handle of ours: the pipe of the program's records ends with the program";
     EXPECT_EQ(machine.hklm[MarkerName()], ToAnsi(Stamp() + L" by TarvexActiveXInstaller") + '\0');
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_FALSE(InstallerUi::ErrorBoxShown);
+    EXPECT_FALSE(MessageBoxes::ErrorBoxShown);
 }
 
 // Whoever gave the program a standard output reads the run as it happens:
@@ -413,7 +413,7 @@ TEST_F(RegistrationRun, WithAnArgumentTheLogIsShownAndYesCopiesTheLogAlone) {
     EXPECT_EQ(ui.boxes[0].title, L"TarvexActiveXInstaller");
     EXPECT_EQ(ui.clipboard, std::vector<std::wstring>{modInstallLog::InstallLog});
     EXPECT_EQ(Entries().size(), 9u);
-    EXPECT_FALSE(InstallerUi::ErrorBoxShown) << "the log box is no error box";
+    EXPECT_FALSE(MessageBoxes::ErrorBoxShown) << "the log box is no error box";
 }
 
 // The shell may give no system folder; the tool's path would then name the
@@ -441,7 +441,7 @@ TEST_F(RegistrationRun, PackageIncompleteTextIsLoggedOnlyWhereNoOneSeesItsBox) {
         machine.files.erase(control);
         ui.boxes.clear();
         ui.station = station;
-        InstallerUi::DetectWhetherRunIsSeen();
+        RunAudience::DetectWhetherRunIsSeen();
         frmMain::RegisterControl(true);
 
         const bool seen = station == UiRecorder::Station::Visible;
@@ -458,7 +458,7 @@ TEST_F(RegistrationRun, PackageIncompleteTextIsLoggedOnlyWhereNoOneSeesItsBox) {
         const std::wstring& log = modInstallLog::InstallLog;
         ASSERT_GE(log.size(), tail.size());
         EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << "seen: " << seen;
-        EXPECT_TRUE(InstallerUi::ErrorBoxShown);
+        EXPECT_TRUE(MessageBoxes::ErrorBoxShown);
     }
 }
 
@@ -485,7 +485,7 @@ TEST_F(RegistrationRun, UnseenRunWritesItsWholeLogAsOneEventOfItsOutcome) {
                  {5, Program::kExitFailure, EVENTLOG_ERROR_TYPE, L"Registration finished"}};
     for (const auto& c : cases) {
         modInstallLog::InstallLog.clear();
-        InstallerUi::ErrorBoxShown = false;
+        MessageBoxes::ErrorBoxShown = false;
         ui.events.clear();
         InstallTool(L"C:\\windows\\system32");
         machine.exitCode = c.toolExitCode;
@@ -519,7 +519,7 @@ TEST_F(RegistrationRun, UnseenToolInheritsAQuietErrorModeAndIsEndedAfterFiveMinu
                   Program::kExitFailure}};
     for (const auto& c : cases) {
         modInstallLog::InstallLog.clear();
-        InstallerUi::ErrorBoxShown = false;
+        MessageBoxes::ErrorBoxShown = false;
         ui.events.clear();
         InstallTool(L"C:\\windows\\system32");
         machine.hklm.clear();

@@ -43,7 +43,7 @@ class InstallLog : public ::testing::Test {
 protected:
     void SetUp() override {
         modInstallLog::InstallLog.clear();
-        InstallerUi::ErrorBoxShown = false;
+        MessageBoxes::ErrorBoxShown = false;
     }
     void TearDown() override { modInstallLog::InstallLog.clear(); }
 };
@@ -93,7 +93,7 @@ TEST_F(InstallLog, ShowErrorLogsTheTextThenShowsACriticalBoxWithTheProgramTitle)
     EXPECT_EQ(ui.boxes[0].text, L"Something failed");
     EXPECT_EQ(ui.boxes[0].title, L"TarvexActiveXInstaller");
     EXPECT_EQ(ui.boxes[0].style, static_cast<UINT>(MB_OK | MB_ICONERROR));
-    EXPECT_TRUE(InstallerUi::ErrorBoxShown);
+    EXPECT_TRUE(MessageBoxes::ErrorBoxShown);
     const std::wstring suffix = L": Something failed\r\n";
     ASSERT_GE(modInstallLog::InstallLog.size(), suffix.size());
     EXPECT_EQ(modInstallLog::InstallLog.substr(modInstallLog::InstallLog.size() - suffix.size()), suffix);
@@ -104,5 +104,5 @@ TEST_F(InstallLog, DiagnosticsLeaveNoTrace) {
     ReportDiagnostic(L"GetVersionEx failed", true);
     EXPECT_TRUE(modInstallLog::InstallLog.empty());
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_FALSE(InstallerUi::ErrorBoxShown);
+    EXPECT_FALSE(MessageBoxes::ErrorBoxShown);
 }

@@ -7,7 +7,10 @@
 
 #include "ApiOverride.h"
 #include "shared/ProcessAccount.h"
-#include "installer/InstallerUi.h"
+#include "installer/Clipboard.h"
+#include "installer/MessageBoxes.h"
+#include "installer/RunAudience.h"
+#include "installer/RunEvent.h"
 
 #include <windows.h>
 
@@ -31,12 +34,12 @@ class UiRecorder {
 public:
     UiRecorder() {
         active() = this;
-        InstallerUi::RunIsSeen = true;
-        InstallerUi::ErrorBoxShown = false;
+        RunAudience::RunIsSeen = true;
+        MessageBoxes::ErrorBoxShown = false;
     }
     ~UiRecorder() {
         active() = nullptr;
-        InstallerUi::RunIsSeen = true;
+        RunAudience::RunIsSeen = true;
     }
     UiRecorder(const UiRecorder&) = delete;
     UiRecorder& operator=(const UiRecorder&) = delete;
@@ -146,27 +149,27 @@ private:
         return TRUE;
     }
 
-    ApiOverride<decltype(InstallerUi::api.MessageBoxW)> box_{InstallerUi::api.MessageBoxW, &UiRecorder::MessageBox};
-    ApiOverride<decltype(InstallerUi::api.OpenClipboard)> open_{InstallerUi::api.OpenClipboard,
+    ApiOverride<decltype(MessageBoxes::api.MessageBoxW)> box_{MessageBoxes::api.MessageBoxW, &UiRecorder::MessageBox};
+    ApiOverride<decltype(Clipboard::api.OpenClipboard)> open_{Clipboard::api.OpenClipboard,
                                                                 &UiRecorder::OpenClipboard};
-    ApiOverride<decltype(InstallerUi::api.EmptyClipboard)> empty_{InstallerUi::api.EmptyClipboard,
+    ApiOverride<decltype(Clipboard::api.EmptyClipboard)> empty_{Clipboard::api.EmptyClipboard,
                                                                   &UiRecorder::EmptyClipboard};
-    ApiOverride<decltype(InstallerUi::api.SetClipboardData)> set_{InstallerUi::api.SetClipboardData,
+    ApiOverride<decltype(Clipboard::api.SetClipboardData)> set_{Clipboard::api.SetClipboardData,
                                                                   &UiRecorder::SetClipboardData};
-    ApiOverride<decltype(InstallerUi::api.CloseClipboard)> close_{InstallerUi::api.CloseClipboard,
+    ApiOverride<decltype(Clipboard::api.CloseClipboard)> close_{Clipboard::api.CloseClipboard,
                                                                   &UiRecorder::CloseClipboard};
-    ApiOverride<decltype(InstallerUi::api.Sleep)> sleep_{InstallerUi::api.Sleep, &UiRecorder::NoPause};
-    ApiOverride<decltype(InstallerUi::api.GetProcessWindowStation)> station_{
-        InstallerUi::api.GetProcessWindowStation, &UiRecorder::ProcessStation};
-    ApiOverride<decltype(InstallerUi::api.GetUserObjectInformationW)> stationInfo_{
-        InstallerUi::api.GetUserObjectInformationW, &UiRecorder::StationInformation};
-    ApiOverride<decltype(InstallerUi::api.ProcessIdToSessionId)> session_{InstallerUi::api.ProcessIdToSessionId,
+    ApiOverride<decltype(Clipboard::api.Sleep)> sleep_{Clipboard::api.Sleep, &UiRecorder::NoPause};
+    ApiOverride<decltype(RunAudience::api.GetProcessWindowStation)> station_{
+        RunAudience::api.GetProcessWindowStation, &UiRecorder::ProcessStation};
+    ApiOverride<decltype(RunAudience::api.GetUserObjectInformationW)> stationInfo_{
+        RunAudience::api.GetUserObjectInformationW, &UiRecorder::StationInformation};
+    ApiOverride<decltype(RunAudience::api.ProcessIdToSessionId)> session_{RunAudience::api.ProcessIdToSessionId,
                                                                            &UiRecorder::SessionOf};
     ApiOverride<decltype(ProcessAccount::api.GetTokenInformation)> token_{ProcessAccount::api.GetTokenInformation,
                                                                             &UiRecorder::TokenUser};
-    ApiOverride<decltype(InstallerUi::api.RegisterEventSourceW)> register_{InstallerUi::api.RegisterEventSourceW,
+    ApiOverride<decltype(RunEvent::api.RegisterEventSourceW)> register_{RunEvent::api.RegisterEventSourceW,
                                                                            &UiRecorder::RegisterSource};
-    ApiOverride<decltype(InstallerUi::api.ReportEventW)> report_{InstallerUi::api.ReportEventW, &UiRecorder::Report};
-    ApiOverride<decltype(InstallerUi::api.DeregisterEventSource)> deregister_{
-        InstallerUi::api.DeregisterEventSource, &UiRecorder::DeregisterSource};
+    ApiOverride<decltype(RunEvent::api.ReportEventW)> report_{RunEvent::api.ReportEventW, &UiRecorder::Report};
+    ApiOverride<decltype(RunEvent::api.DeregisterEventSource)> deregister_{
+        RunEvent::api.DeregisterEventSource, &UiRecorder::DeregisterSource};
 };

@@ -1,8 +1,13 @@
+// How the program meets the user: whether anyone sees the run, its boxes,
+// the event of an unseen run, the clipboard.
 #include "ApiOverride.h"
 #include "UiRecorder.h"
 #include "common/RuntimeError.h"
 #include "common/modCommonOsVersion.h"
-#include "installer/InstallerUi.h"
+#include "installer/Clipboard.h"
+#include "installer/MessageBoxes.h"
+#include "installer/RunAudience.h"
+#include "installer/RunEvent.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -27,7 +32,7 @@ BOOL WINAPI NtVersion(OSVERSIONINFOA* info) {
 
 // Unseen: a station known to be invisible, or session 0 from Vista (NT 6) on.
 // Any question without an answer counts as seen.
-TEST(InstallerUi, RunIsUnseenOnAnInvisibleStationOrInSessionZeroFromVistaOn) {
+TEST(RunAudience, RunIsUnseenOnAnInvisibleStationOrInSessionZeroFromVistaOn) {
     ApiOverride<decltype(modCommonOsVersion::api.GetVersionExA)> version(modCommonOsVersion::api.GetVersionExA,
                                                                          NtVersion);
     const struct {
@@ -45,8 +50,8 @@ TEST(InstallerUi, RunIsUnseenOnAnInvisibleStationOrInSessionZeroFromVistaOn) {
         ui.station = c.station;
         ui.session = c.session;
         ntMajor = c.ntMajor;
-        InstallerUi::DetectWhetherRunIsSeen();
-        EXPECT_EQ(InstallerUi::RunIsSeen, c.seen)
+        RunAudience::DetectWhetherRunIsSeen();
+        EXPECT_EQ(RunAudience::RunIsSeen, c.seen)
             << "station " << static_cast<int>(c.station) << ", session " << c.session << ", NT " << c.ntMajor;
     }
 }
@@ -54,7 +59,7 @@ TEST(InstallerUi, RunIsUnseenOnAnInvisibleStationOrInSessionZeroFromVistaOn) {
 // As a service account the run is unseen wherever its station is: Windows
 // Installer runs its elevated actions as SYSTEM on the desktop of whoever
 // started the installation.
-TEST(InstallerUi, RunAsAServiceAccountIsUnseenOnAVisibleStationToo) {
+TEST(RunAudience, RunAsAServiceAccountIsUnseenOnAVisibleStationToo) {
     using Account = UiRecorder::Account;
     const std::pair<Account, bool> cases[] = {
         {Account::Own, true},             // the test's own account, an administrator
@@ -64,29 +69,29 @@ TEST(InstallerUi, RunAsAServiceAccountIsUnseenOnAVisibleStationToo) {
     for (const auto& [account, seen] : cases) {
         UiRecorder ui;
         ui.account = account;
-        InstallerUi::DetectWhetherRunIsSeen();
-        EXPECT_EQ(InstallerUi::RunIsSeen, seen) << "account " << static_cast<int>(account);
+        RunAudience::DetectWhetherRunIsSeen();
+        EXPECT_EQ(RunAudience::RunIsSeen, seen) << "account " << static_cast<int>(account);
     }
 }
 
-TEST(InstallerUi, UnseenBoxesAreAnsweredNoToTheQuestionOkOtherwiseAndNeverShown) {
+TEST(MessageBoxes, UnseenBoxesAreAnsweredNoToTheQuestionOkOtherwiseAndNeverShown) {
     UiRecorder ui;
     ui.station = Station::Invisible;
-    InstallerUi::DetectWhetherRunIsSeen();
+    RunAudience::DetectWhetherRunIsSeen();
 
-    EXPECT_EQ(InstallerUi::ShowMessage(L"Copy info to clipboard ?", MB_YESNO), IDNO);
-    EXPECT_EQ(InstallerUi::ShowMessage(L"note", MB_OK), IDOK);
-    EXPECT_FALSE(InstallerUi::ErrorBoxShown);
-    InstallerUi::ShowErrorBox(L"Something failed");
-    EXPECT_TRUE(InstallerUi::ErrorBoxShown) << "an unseen error box still makes the run a failed one";
+    EXPECT_EQ(MessageBoxes::ShowMessage(L"Copy info to clipboard ?", MB_YESNO), IDNO);
+    EXPECT_EQ(MessageBoxes::ShowMessage(L"note", MB_OK), IDOK);
+    EXPECT_FALSE(MessageBoxes::ErrorBoxShown);
+    MessageBoxes::ShowErrorBox(L"Something failed");
+    EXPECT_TRUE(MessageBoxes::ErrorBoxShown) << "an unseen error box still makes the run a failed one";
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST(InstallerUi, EventCarriesTheWholeTextAsItsOneStringWithTheRunsType) {
+TEST(RunEvent, EventCarriesTheWholeTextAsItsOneStringWithTheRunsType) {
     const std::wstring log = L"7.12.2026 11:22:33: first\r\n7.12.2026 11:22:34: second\r\n";
     for (const bool failed : {false, true}) {
         UiRecorder ui;
-        InstallerUi::ReportToEventLog(log, failed);
+        RunEvent::ReportToEventLog(log, failed);
         ASSERT_EQ(ui.events.size(), 1u);
         EXPECT_EQ(ui.events[0].source, L"TarvexActiveXInstaller");
         EXPECT_EQ(ui.events[0].type, failed ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE);
@@ -95,13 +100,13 @@ TEST(InstallerUi, EventCarriesTheWholeTextAsItsOneStringWithTheRunsType) {
     }
     UiRecorder refused;
     refused.refuseEventSource = true;
-    InstallerUi::ReportToEventLog(log, true);
+    RunEvent::ReportToEventLog(log, true);
     EXPECT_TRUE(refused.events.empty());
 }
 
-TEST(InstallerUi, ClipboardIsOpenedForAMessageOnlyWindowThatIsGoneAfterwards) {
+TEST(Clipboard, ClipboardIsOpenedForAMessageOnlyWindowThatIsGoneAfterwards) {
     UiRecorder ui;
-    InstallerUi::SetClipboardText(L"the log");
+    Clipboard::SetClipboardText(L"the log");
 
     EXPECT_EQ(ui.clipboard, std::vector<std::wstring>{L"the log"});
     ASSERT_EQ(ui.clipboardOwners.size(), 1u);
@@ -112,12 +117,12 @@ TEST(InstallerUi, ClipboardIsOpenedForAMessageOnlyWindowThatIsGoneAfterwards) {
     EXPECT_FALSE(ui.clipboardOpen);
 }
 
-TEST(InstallerUi, ClipboardThatStaysLockedRaises521AndLeavesNoWindow) {
+TEST(Clipboard, ClipboardThatStaysLockedRaises521AndLeavesNoWindow) {
     UiRecorder ui;
     ui.refuseClipboard = true;
     HWND before = ::FindWindowExW(HWND_MESSAGE, nullptr, L"STATIC", nullptr);
     try {
-        InstallerUi::SetClipboardText(L"the log");
+        Clipboard::SetClipboardText(L"the log");
         ADD_FAILURE() << "no run-time error";
     } catch (const RuntimeError& error) {
         EXPECT_EQ(error.Number(), kErrCantOpenClipboard);
