@@ -2,7 +2,7 @@
 # of Windows the build runs on, each under an X server of its own. The 64-bit
 # prefix's run also takes screenshots of each kind of box, into
 # <build>/screenshots (the copies in tests/e2e/screenshots, shown by the
-# README, come from such a run).
+# documents in docs/, come from such a run).
 set(E2E_DIR ${CMAKE_CURRENT_LIST_DIR})
 # Separate starting numbers keep suites started at once off one display.
 set(E2E_XVFB_SERVER_NUM_win64_32 140)
