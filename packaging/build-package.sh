@@ -11,8 +11,9 @@
 # its last field: A.B.0.D is ProductVersion A.B.D, as Windows Installer
 # compares only three fields, and must be above the deployed 1.2.0.7.
 # Then writes with msibuild what wixl can't: the custom actions of
-# custom-actions.tsv, and the columns and rows named in finish_package. --as-wixl-writes builds an earlier release's
-# package for the tests: its version as given, its columns as wixl wrote them.
+# custom-actions.tsv, and the columns and rows named in finish_package.
+# --as-wixl-writes builds an earlier release's package for the tests: its
+# version as given, its columns as wixl wrote them.
 #
 # The control must be a DLL that can work: a PE DLL of the EXE's
 # architecture, exporting DllRegisterServer and DllUnregisterServer, with a
