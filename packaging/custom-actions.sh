@@ -10,8 +10,8 @@ CUSTOM_ACTIONS_TABLE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/custom-action
 custom_action_rows() {
     awk -F'\t' '
         /^#/ || /^[[:space:]]*$/ { next }
-        NF != 7 { printf "custom-actions.tsv:%d: %d fields, not 7\n", NR, NF > "/dev/stderr"; bad = 1; next }
-        /\x27/ { printf "custom-actions.tsv:%d: a quote, which the package'"'"'s SQL can'"'"'t take\n", NR > "/dev/stderr"; bad = 1; next }
+        NF != 7 { printf "%s:%d: %d fields, not 7\n", FILENAME, FNR, NF > "/dev/stderr"; bad = 1; next }
+        /\x27/ { printf "%s:%d: a quote, which the package'"'"'s SQL can'"'"'t take\n", FILENAME, FNR > "/dev/stderr"; bad = 1; next }
         { print }
         END { exit bad }' "${1:-$CUSTOM_ACTIONS_TABLE}"
 }

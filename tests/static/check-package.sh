@@ -134,8 +134,6 @@ check_files() {
 # has must be what the table says, whole (the rules below check what the
 # table must mean).
 CUSTOM_ACTION_ROWS=$(custom_action_rows) || CUSTOM_ACTION_ROWS=''
-# table_field ACTION COLUMN: a column of the table's row of that action.
-table_field() { awk -F'\t' -v a="$1" -v c="$2" '$1 == a { print $c; exit }' <<< "$CUSTOM_ACTION_ROWS"; }
 
 # The actions after RemoveExistingProducts that run the program, and yet
 # wait on the control component's action ($Control): NAME each.
